@@ -1,0 +1,174 @@
+// Start-up routing, main loop and main menu.
+#include "app/main.h"
+
+#include "app/deploy.h"
+#include "app/sleep.h"
+#include "app/version.h"
+#include "board/board_util.h"
+#include "operator/user_io.h"
+#include "platform/platform.h"
+#include "records/system.h"
+#include "serial/uartstdio.h"
+
+#include <cstring>
+
+unsigned wokebyserialFlg;
+int microSD_flg;
+char prnBuf[1024];
+
+namespace {
+
+void run_menu_selection(unsigned char key)
+{
+    switch (key) {
+    case '4':
+        sleep(IDLE, 0);
+        break;
+    case '5':
+        if (sys_data.app_cfg[APPCFG_MICROSD_ENABLE] == 0) {
+            uprintf("\r\nMicro SD card disabled, file commands are not available\r\n");
+            uprintf("   To enable, use 1-Config -> A-App Config to edit app_cfg[APPCFG_MICROSD_ENABLE]=1\r\n");
+        }
+        break;
+    default:
+        // Configure, deploy, test, files and help are added with their
+        // modules; any other key only shows the menu again.
+        break;
+    }
+}
+
+// The menu's time-out expired: sleep when idle, or carry on a deployment
+// whose hibernation failed.
+void menu_timeout()
+{
+    switch (sys_samp.state) {
+    case START:
+        deploy(START);
+        break;
+    case DEPLOYED:
+        dbg_printf("\r\nEMM: DEPLOYED, calling deploy(DEPLOYED)\r\n");
+        deploy(DEPLOYED);
+        break;
+    case COMMAND:
+        dbg_printf("\r\nEMM: COMMAND, calling deploy(COMMAND)\r\n");
+        deploy(COMMAND);
+        break;
+    default:
+        dbg_printf("\r\n***** SLEEP *****\r\n");
+        sleep(IDLE, 0);
+        break;
+    }
+}
+
+}  // namespace
+
+void eeprom_firmware_qa_check()
+{
+    if (std::memcmp(sys_data.qa.firmware_version, FIRMWARE_VERSION_STR, sizeof FIRMWARE_VERSION_STR) == 0) {
+        return;
+    }
+    // The stored text need not be terminated: print at most its field.
+    char stored[sizeof sys_data.qa.firmware_version + 1];
+    std::memcpy(stored, sys_data.qa.firmware_version, sizeof sys_data.qa.firmware_version);
+    stored[sizeof sys_data.qa.firmware_version] = '\0';
+    uprintf("\r\n\r\n\r\n\r\n\r\n");
+    uprintf("************* ERROR: EEPROM data check failed (firmware upgrade) **************\r\n*\r\n");
+    uprintf("*  EEPROM layout must match firmware, please run EEPROM copy / edit procedure  \r\n*\r\n");
+    uprintf("*  QA: %s, does not match firmware: %s\r\n*\r\n", stored, FIRMWARE_VERSION_STR);
+    uprintf("*  Run EEPROM data procedure:  1-Config Menu -> E -- Edit/Copy EEPROM sys_data \r\n*\r\n*\r\n");
+    uprintf("*******************************************************************************\r\n");
+}
+
+void print_main_menu()
+{
+    eeprom_firmware_qa_check();
+    if (sys_data.app_cfg[APPCFG_MICROSD_ENABLE] == 0) {
+        uprintf("\r\nMicroSD card is disabled, use 1-Config -> A-App Config Fields to edit "
+                "app_cfg[APPCFG_MICROSD_ENABLE]=1 to enable\r\n");
+    }
+    uprintf("\r\n\r\n\r\nMain Menu -- %s -- Will sleep in %u seconds", FIRMWARE_VERSION_STR, deployDelay);
+    uprintf("\r\n1 -- Configure");
+    uprintf("\r\n2 -- Deploy");
+    uprintf("\r\n3 -- Test");
+    uprintf("\r\n4 -- Sleep");
+    uprintf("\r\n5 -- Files");
+    uprintf("\r\nH -- Help");
+    uprintf("\r\nEnter Selection: ");
+}
+
+void exec_main_menu()
+{
+    for (;;) {
+        print_main_menu();
+        UARTFlushRx();
+        uint32_t deadline = HibernateRTCGet() + deployDelay;
+        while (UARTRxBytesAvail() == 0) {
+            if (HibernateRTCGet() >= deadline) {
+                menu_timeout();
+                // Still awake: the records could not be stored.  Try again
+                // after another time-out rather than at once, which would
+                // flood the console and the error file.
+                deadline = HibernateRTCGet() + deployDelay;
+            }
+            platform_idle();
+        }
+        run_menu_selection(get_key());
+    }
+}
+
+int print_sampBuf()
+{
+    int len = static_cast<int>(strnlen(prnBuf, sizeof prnBuf));
+    UARTwrite(prnBuf, static_cast<uint32_t>(len));
+    return len;
+}
+
+int main()
+{
+    init();
+    led_power_on();
+    led_sampling_on();
+    led_sampling_off();
+
+    dbg_flag = static_cast<int>(sys_data.debug_flag);
+    wokebyserialFlg = 0;
+    dbg_printf("\r\n***** BOARD_Varve = 1 *****\r\n");
+
+    const uint32_t wakeSource = sleep_handler();
+
+    for (;;) {
+        switch (sys_samp.state) {
+        case IDLE:
+            dbg_printf("\r\nMAIN: state = IDLE\r\n");
+            sys_samp.state = IDLE;
+            exec_main_menu();
+        case DEPLOYED:
+            if (wakeSource == WAKE_PIN) {
+                dbg_printf("\r\nMAIN: DEPLOYED, calling exec_command\r\n");
+                if (exec_command(5) == 0) {
+                    sys_samp.state = IDLE;
+                } else {
+                    wokebyserialFlg = 1;
+                    dbg_printf("\r\nMAIN: calling deploy(DEPLOYED) after key command\r\n");
+                    deploy(DEPLOYED);
+                }
+            } else if (wakeSource == WAKE_RTC) {
+                dbg_printf("\r\nMAIN: calling deploy(DEPLOYED)\r\n");
+                deploy(DEPLOYED);
+            } else {
+                dbg_printf("\r\n(wakeSource == WAKE_NOTSET)\r\n");
+                sys_samp.state = IDLE;
+                storeSysDataVariables();
+            }
+            break;
+        case COMMAND:
+            dbg_printf("\r\nMAIN: calling deploy(COMMAND)\r\n");
+            deploy(COMMAND);
+            break;
+        default:
+            uprintf("ERROR in sys_samp.state = %u", static_cast<unsigned>(sys_samp.state));
+            sys_samp.state = IDLE;
+            exec_main_menu();
+        }
+    }
+}

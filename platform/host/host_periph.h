@@ -1,0 +1,32 @@
+// Internal interfaces between the simulated peripherals and the device models
+// attached to them.
+#pragma once
+
+#include "platform/host/sim_core.h"
+
+#include <cstdint>
+
+namespace sim {
+
+// GPIO port letter of a port base address (0 when unknown).
+char gpio_port_letter(uint32_t base);
+bool periph_enabled(uint32_t periph);
+
+// A device on the far end of a serial line (an instrument, or the console).
+struct UartPeer {
+    virtual ~UartPeer() = default;
+    // A byte the board finished transmitting.
+    virtual void uart_from_board(uint8_t byte) = 0;
+};
+void uart_attach(uint32_t uart_base, UartPeer* peer);
+// Queues bytes on the line towards the board; they arrive one byte time
+// (ten bits at the UART's current baud rate) apart.  Bytes that reach a
+// receiver that is disabled are lost.
+void uart_send_to_board(uint32_t uart_base, const uint8_t* data, std::size_t len);
+// Baud rate the board configured on a UART (0 = never configured).
+uint32_t uart_baud(uint32_t uart_base);
+
+// Brings up the device models of one boot (called by the runner).
+void devices_boot();
+
+}  // namespace sim

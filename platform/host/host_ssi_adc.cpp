@@ -1,0 +1,280 @@
+// SSI (SPI master) ports and ADC0 of the simulated microcontroller.
+#include "platform/host/host_periph.h"
+#include "platform/host/sim_core.h"
+#include "platform/platform.h"
+
+#include <array>
+#include <deque>
+
+// --- SSI -----------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::size_t SSI_FIFO_DEPTH = 8;
+// Bounded waits of the blocking SSI calls: far longer than any frame at the
+// slowest clock the firmware uses.
+constexpr sim::Time SSI_BLOCKING_LIMIT_NS = 10 * sim::NS_PER_MS;
+
+struct Ssi {
+    bool enabled = false;
+    uint32_t bit_rate = 1000000;
+    uint32_t width = 8;
+    std::deque<uint32_t> tx;
+    std::deque<uint32_t> rx;
+    bool shifting = false;
+    sim::SpiDevice* device = nullptr;
+
+    sim::Time frame_ns() const { return static_cast<sim::Time>(width) * sim::NS_PER_S / bit_rate; }
+
+    void start()
+    {
+        if (shifting || tx.empty() || !enabled) {
+            return;
+        }
+        shifting = true;
+        uint32_t out = tx.front();
+        tx.pop_front();
+        sim::schedule_in(frame_ns(), [this, out] {
+            shifting = false;
+            uint32_t mask = width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1);
+            // With nothing attached the receive line floats high.
+            uint32_t in = device != nullptr ? device->spi_exchange(out & mask) : mask;
+            if (rx.size() < SSI_FIFO_DEPTH) {
+                rx.push_back(in & mask);
+            }
+            start();
+        });
+    }
+};
+
+std::array<Ssi, 4> g_ssi;
+
+Ssi* ssi_of(uint32_t base)
+{
+    if (base < SSI0_BASE || base > SSI3_BASE || (base & 0xFFF) != 0) {
+        return nullptr;
+    }
+    return &g_ssi[(base - SSI0_BASE) >> 12];
+}
+
+}  // namespace
+
+namespace sim {
+
+void ssi_attach(uint32_t ssi_base, SpiDevice* dev)
+{
+    if (Ssi* s = ssi_of(ssi_base)) {
+        s->device = dev;
+    }
+}
+
+}  // namespace sim
+
+void SSIConfigSetExpClk(uint32_t ui32Base, uint32_t, uint32_t, uint32_t, uint32_t ui32BitRate, uint32_t ui32DataWidth)
+{
+    if (Ssi* s = ssi_of(ui32Base)) {
+        s->bit_rate = ui32BitRate != 0 ? ui32BitRate : 1;
+        s->width = ui32DataWidth;
+    }
+    sim::register_access();
+}
+
+void SSIEnable(uint32_t ui32Base)
+{
+    if (Ssi* s = ssi_of(ui32Base)) {
+        s->enabled = true;
+        s->start();
+    }
+    sim::register_access();
+}
+
+void SSIDisable(uint32_t ui32Base)
+{
+    if (Ssi* s = ssi_of(ui32Base)) {
+        s->enabled = false;
+    }
+    sim::register_access();
+}
+
+int32_t SSIDataPutNonBlocking(uint32_t ui32Base, uint32_t ui32Data)
+{
+    Ssi* s = ssi_of(ui32Base);
+    int32_t stored = 0;
+    if (s != nullptr && s->tx.size() < SSI_FIFO_DEPTH) {
+        s->tx.push_back(ui32Data);
+        s->start();
+        stored = 1;
+    }
+    sim::register_access();
+    return stored;
+}
+
+void SSIDataPut(uint32_t ui32Base, uint32_t ui32Data)
+{
+    sim::Time deadline = sim::now() + SSI_BLOCKING_LIMIT_NS;
+    while (SSIDataPutNonBlocking(ui32Base, ui32Data) == 0 && sim::now() < deadline) {
+        sim::idle();
+    }
+}
+
+int32_t SSIDataGetNonBlocking(uint32_t ui32Base, uint32_t* pui32Data)
+{
+    Ssi* s = ssi_of(ui32Base);
+    int32_t got = 0;
+    if (s != nullptr && !s->rx.empty()) {
+        *pui32Data = s->rx.front();
+        s->rx.pop_front();
+        got = 1;
+    }
+    sim::register_access();
+    return got;
+}
+
+void SSIDataGet(uint32_t ui32Base, uint32_t* pui32Data)
+{
+    sim::Time deadline = sim::now() + SSI_BLOCKING_LIMIT_NS;
+    while (SSIDataGetNonBlocking(ui32Base, pui32Data) == 0) {
+        if (sim::now() >= deadline) {
+            *pui32Data = 0xFFFFFFFFu;
+            return;
+        }
+        sim::idle();
+    }
+}
+
+bool SSIBusy(uint32_t ui32Base)
+{
+    Ssi* s = ssi_of(ui32Base);
+    bool busy = s != nullptr && (s->shifting || (!s->tx.empty() && s->enabled));
+    if (busy) {
+        sim::idle();
+    } else {
+        sim::register_access();
+    }
+    return busy;
+}
+
+// --- ADC0 -------------------------------------------------------------------------------
+
+namespace {
+
+// One conversion at 1 Msps.
+constexpr sim::Time ADC_CONVERSION_NS = 1 * sim::NS_PER_US;
+
+struct AdcSequence {
+    bool enabled = false;
+    std::array<uint32_t, 8> step_config{};
+    int steps = 0;  // number of steps up to the one marked END
+    bool complete = false;
+    std::deque<uint32_t> fifo;
+};
+
+std::array<AdcSequence, 4> g_adc;
+sim::AdcSourceFn g_adc_source;
+
+int adc_input_of(uint32_t config)
+{
+    if ((config & ADC_CTL_TS) != 0) {
+        return -1;
+    }
+    return static_cast<int>((config & 0x0F) | ((config & 0x100) != 0 ? 0x10 : 0));
+}
+
+}  // namespace
+
+namespace sim {
+
+void adc_set_source(AdcSourceFn fn) { g_adc_source = std::move(fn); }
+
+}  // namespace sim
+
+void ADCSequenceConfigure(uint32_t ui32Base, uint32_t ui32SequenceNum, uint32_t, uint32_t)
+{
+    if (ui32Base == ADC0_BASE && ui32SequenceNum < 4) {
+        g_adc[ui32SequenceNum] = AdcSequence{};
+    }
+    sim::register_access();
+}
+
+void ADCSequenceStepConfigure(uint32_t ui32Base, uint32_t ui32SequenceNum, uint32_t ui32Step, uint32_t ui32Config)
+{
+    if (ui32Base == ADC0_BASE && ui32SequenceNum < 4 && ui32Step < 8) {
+        AdcSequence& s = g_adc[ui32SequenceNum];
+        s.step_config[ui32Step] = ui32Config;
+        if ((ui32Config & ADC_CTL_END) != 0) {
+            s.steps = static_cast<int>(ui32Step) + 1;
+        }
+    }
+    sim::register_access();
+}
+
+void ADCSequenceEnable(uint32_t ui32Base, uint32_t ui32SequenceNum)
+{
+    if (ui32Base == ADC0_BASE && ui32SequenceNum < 4) {
+        g_adc[ui32SequenceNum].enabled = true;
+    }
+    sim::register_access();
+}
+
+void ADCSequenceDisable(uint32_t ui32Base, uint32_t ui32SequenceNum)
+{
+    if (ui32Base == ADC0_BASE && ui32SequenceNum < 4) {
+        g_adc[ui32SequenceNum].enabled = false;
+    }
+    sim::register_access();
+}
+
+void ADCProcessorTrigger(uint32_t ui32Base, uint32_t ui32SequenceNum)
+{
+    sim::register_access();
+    if (ui32Base != ADC0_BASE || ui32SequenceNum >= 4 || !sim::periph_enabled(SYSCTL_PERIPH_ADC0)) {
+        return;
+    }
+    AdcSequence& s = g_adc[ui32SequenceNum];
+    if (!s.enabled || s.steps == 0) {
+        return;
+    }
+    int steps = s.steps;
+    sim::schedule_in(ADC_CONVERSION_NS * static_cast<sim::Time>(steps), [&s, steps] {
+        s.fifo.clear();
+        for (int i = 0; i < steps; ++i) {
+            int ain = adc_input_of(s.step_config[static_cast<std::size_t>(i)]);
+            uint32_t count = g_adc_source ? g_adc_source(ain) : 0;
+            s.fifo.push_back(count & 0xFFF);
+        }
+        s.complete = true;
+    });
+}
+
+uint32_t ADCIntStatus(uint32_t ui32Base, uint32_t ui32SequenceNum, bool bMasked)
+{
+    bool done = ui32Base == ADC0_BASE && ui32SequenceNum < 4 && !bMasked && g_adc[ui32SequenceNum].complete;
+    if (!done) {
+        sim::idle(ADC_CONVERSION_NS);
+    } else {
+        sim::register_access();
+    }
+    return done ? 1u : 0u;
+}
+
+void ADCIntClear(uint32_t ui32Base, uint32_t ui32SequenceNum)
+{
+    if (ui32Base == ADC0_BASE && ui32SequenceNum < 4) {
+        g_adc[ui32SequenceNum].complete = false;
+    }
+    sim::register_access();
+}
+
+int32_t ADCSequenceDataGet(uint32_t ui32Base, uint32_t ui32SequenceNum, uint32_t* pui32Buffer)
+{
+    int32_t n = 0;
+    if (ui32Base == ADC0_BASE && ui32SequenceNum < 4) {
+        AdcSequence& s = g_adc[ui32SequenceNum];
+        while (!s.fifo.empty()) {
+            pui32Buffer[n++] = s.fifo.front();
+            s.fifo.pop_front();
+        }
+    }
+    sim::register_access();
+    return n;
+}

@@ -1,0 +1,323 @@
+// EEPROM, hibernation module and the I2C0 master with its FRAM of the
+// simulated microcontroller.  Their contents live in files of the board
+// folder (see board_runner.cpp).
+#include "platform/host/board_runner.h"
+#include "platform/host/host_periph.h"
+#include "platform/host/sim_core.h"
+#include "platform/platform.h"
+
+#include <cstring>
+
+// --- EEPROM ------------------------------------------------------------------------
+
+namespace {
+// Programming one word takes about 110 us on the chip.
+constexpr sim::Time EEPROM_WORD_NS = 110 * sim::NS_PER_US;
+}  // namespace
+
+uint32_t EEPROMInit()
+{
+    sim::consume(5 * sim::NS_PER_US);
+    return sim::options().faults.eeprom_init ? EEPROM_INIT_ERROR : EEPROM_INIT_OK;
+}
+
+uint32_t EEPROMSizeGet()
+{
+    sim::register_access();
+    return sim::EEPROM_BYTES;
+}
+
+void EEPROMRead(uint32_t* pui32Data, uint32_t ui32Address, uint32_t ui32Count)
+{
+    sim::register_access();
+    if ((ui32Address & 3) != 0 || (ui32Count & 3) != 0) {
+        return;
+    }
+    for (uint32_t i = 0; i < ui32Count; i += 4) {
+        uint32_t addr = ui32Address + i;
+        uint32_t word = 0xFFFFFFFFu;  // outside the array: reads as erased
+        if (addr + 4 <= sim::EEPROM_BYTES) {
+            std::memcpy(&word, sim::eeprom_image() + addr, 4);
+        }
+        pui32Data[i / 4] = word;
+    }
+    sim::consume(static_cast<sim::Time>(ui32Count / 4) * 200);
+}
+
+uint32_t EEPROMProgram(const uint32_t* pui32Data, uint32_t ui32Address, uint32_t ui32Count)
+{
+    sim::register_access();
+    if ((ui32Address & 3) != 0 || (ui32Count & 3) != 0 || ui32Address + ui32Count > sim::EEPROM_BYTES ||
+        ui32Address + ui32Count < ui32Address) {
+        return EEPROM_RC_INVPL;
+    }
+    if (sim::options().faults.eeprom_program) {
+        sim::consume(EEPROM_WORD_NS);
+        return EEPROM_RC_WRBUSY | EEPROM_RC_NOPERM;
+    }
+    std::memcpy(sim::eeprom_image() + ui32Address, pui32Data, ui32Count);
+    sim::consume(static_cast<sim::Time>(ui32Count / 4) * EEPROM_WORD_NS);
+    return 0;
+}
+
+// --- Hibernation module ----------------------------------------------------------------
+
+void HibernateEnableExpClk(uint32_t)
+{
+    sim::hib_state().active = 1;
+    sim::register_access();
+}
+
+bool HibernateIsActive()
+{
+    sim::register_access();
+    return sim::hib_state().active != 0;
+}
+
+uint32_t HibernateIntStatus(bool bMasked)
+{
+    sim::register_access();
+    // No hibernation interrupt is ever enabled by this firmware; the masked
+    // status is therefore always empty.
+    return bMasked ? 0 : sim::hib_state().raw_status;
+}
+
+void HibernateIntClear(uint32_t ui32IntFlags)
+{
+    sim::hib_state().raw_status &= ~ui32IntFlags;
+    sim::consume(92 * sim::NS_PER_US);  // write-complete wait of the module (3 RTC clocks)
+}
+
+void HibernateIntDisable(uint32_t) { sim::consume(92 * sim::NS_PER_US); }
+void HibernateGPIORetentionDisable() { sim::consume(92 * sim::NS_PER_US); }
+
+void HibernateClockConfig(uint32_t ui32Config)
+{
+    sim::hib_state().clock_config = ui32Config;
+    sim::consume(92 * sim::NS_PER_US);
+}
+
+void HibernateRTCTrimSet(uint32_t ui32Trim)
+{
+    sim::hib_state().trim = ui32Trim;
+    sim::consume(92 * sim::NS_PER_US);
+}
+
+void HibernateRTCEnable()
+{
+    sim::HibState& h = sim::hib_state();
+    if (h.rtc_enabled == 0) {
+        h.rtc_seconds = sim::hib_rtc_now();
+        h.rtc_ref_ns = sim::now();
+        h.rtc_enabled = 1;
+    }
+    h.active = 1;
+    sim::consume(92 * sim::NS_PER_US);
+}
+
+uint32_t HibernateRTCGet()
+{
+    sim::register_access();
+    return sim::hib_rtc_now();
+}
+
+void HibernateRTCSet(uint32_t ui32RTCValue)
+{
+    sim::HibState& h = sim::hib_state();
+    h.rtc_seconds = ui32RTCValue;
+    h.rtc_ref_ns = sim::now();
+    sim::consume(92 * sim::NS_PER_US);
+}
+
+void HibernateRTCMatchSet(uint32_t ui32Match, uint32_t ui32Value)
+{
+    if (ui32Match == 0) {
+        sim::hib_state().match0 = ui32Value;
+    }
+    sim::consume(92 * sim::NS_PER_US);
+}
+
+uint32_t HibernateRTCMatchGet(uint32_t ui32Match)
+{
+    sim::register_access();
+    return ui32Match == 0 ? sim::hib_state().match0 : 0;
+}
+
+void HibernateWakeSet(uint32_t ui32WakeFlags)
+{
+    sim::hib_state().wake_flags = ui32WakeFlags & (HIBERNATE_WAKE_PIN | HIBERNATE_WAKE_RTC);
+    sim::consume(92 * sim::NS_PER_US);
+}
+
+uint32_t HibernateWakeGet()
+{
+    sim::register_access();
+    return sim::hib_state().wake_flags;
+}
+
+void HibernateRequest()
+{
+    sim::register_access();
+    if (sim::options().faults.hibernate) {
+        return;  // e.g. a jumper holds the processor supply on
+    }
+    sim::boot_end(sim::BootEnd::Hibernate);
+}
+
+void HibernateDataSet(const uint32_t* pui32Data, uint32_t ui32Count)
+{
+    sim::HibState& h = sim::hib_state();
+    for (uint32_t i = 0; i < ui32Count && i < 16; ++i) {
+        h.data[i] = pui32Data[i];
+    }
+    sim::consume(92 * sim::NS_PER_US);
+}
+
+void HibernateDataGet(uint32_t* pui32Data, uint32_t ui32Count)
+{
+    const sim::HibState& h = sim::hib_state();
+    for (uint32_t i = 0; i < ui32Count; ++i) {
+        pui32Data[i] = i < 16 ? h.data[i] : 0;
+    }
+    sim::register_access();
+}
+
+// --- I2C0 master and the FRAM at address 0x50 --------------------------------------
+
+namespace {
+
+constexpr uint8_t FRAM_ADDRESS = 0x50;
+
+struct I2cMaster {
+    bool enabled = false;
+    uint32_t bit_rate = 100000;
+    uint8_t slave = 0;
+    bool receive = false;
+    uint8_t mdr = 0;
+    uint32_t err = 0;
+    sim::Time busy_until = 0;
+    // Device side: state of the FRAM's address pointer and transfer.
+    bool device_selected = false;
+    bool expect_offset = false;
+    uint8_t offset = 0;
+};
+
+I2cMaster g_i2c;
+
+bool fram_answers(uint8_t addr) { return addr == FRAM_ADDRESS && !sim::options().faults.fram_absent; }
+
+// One byte on the bus, nine clocks, plus start/stop conditions.
+sim::Time i2c_bytes_ns(int bytes, bool start, bool stop)
+{
+    sim::Time bit = sim::NS_PER_S / g_i2c.bit_rate;
+    return bit * (9 * static_cast<sim::Time>(bytes) + (start ? 1 : 0) + (stop ? 1 : 0));
+}
+
+void fram_write_byte(uint8_t b)
+{
+    if (g_i2c.expect_offset) {
+        g_i2c.offset = b;
+        g_i2c.expect_offset = false;
+    } else {
+        sim::fram_image()[g_i2c.offset] = b;
+        g_i2c.offset = static_cast<uint8_t>(g_i2c.offset + 1);  // 256-byte array wraps
+    }
+}
+
+uint8_t fram_read_byte()
+{
+    uint8_t b = sim::fram_image()[g_i2c.offset];
+    g_i2c.offset = static_cast<uint8_t>(g_i2c.offset + 1);
+    return b;
+}
+
+}  // namespace
+
+void I2CMasterInitExpClk(uint32_t, uint32_t, bool bFast)
+{
+    g_i2c.bit_rate = bFast ? 400000 : 100000;
+    g_i2c.enabled = true;
+    sim::register_access();
+}
+
+void I2CMasterEnable(uint32_t)
+{
+    g_i2c.enabled = true;
+    sim::register_access();
+}
+
+void I2CMasterDisable(uint32_t)
+{
+    g_i2c.enabled = false;
+    sim::register_access();
+}
+
+void I2CMasterSlaveAddrSet(uint32_t, uint8_t ui8SlaveAddr, bool bReceive)
+{
+    g_i2c.slave = ui8SlaveAddr;
+    g_i2c.receive = bReceive;
+    sim::register_access();
+}
+
+void I2CMasterDataPut(uint32_t, uint8_t ui8Data)
+{
+    g_i2c.mdr = ui8Data;
+    sim::register_access();
+}
+
+uint32_t I2CMasterDataGet(uint32_t)
+{
+    sim::register_access();
+    return g_i2c.mdr;
+}
+
+void I2CMasterControl(uint32_t, uint32_t ui32Cmd)
+{
+    sim::register_access();
+    if (!g_i2c.enabled) {
+        return;
+    }
+    const bool run = (ui32Cmd & 0x01) != 0;
+    const bool start = (ui32Cmd & 0x02) != 0;
+    const bool stop = (ui32Cmd & 0x04) != 0;
+    int bytes = 0;
+    if (start) {
+        bytes += 1;  // address byte
+        g_i2c.err = 0;
+        g_i2c.device_selected = fram_answers(g_i2c.slave);
+        if (!g_i2c.device_selected) {
+            g_i2c.err = I2C_MASTER_ERR_ADDR_ACK;
+        } else if (!g_i2c.receive) {
+            g_i2c.expect_offset = true;
+        }
+    }
+    if (run && g_i2c.err == 0 && g_i2c.device_selected) {
+        bytes += 1;
+        if (g_i2c.receive) {
+            g_i2c.mdr = fram_read_byte();
+        } else {
+            fram_write_byte(g_i2c.mdr);
+        }
+    }
+    if (stop || g_i2c.err != 0) {
+        g_i2c.device_selected = false;
+    }
+    g_i2c.busy_until = sim::now() + i2c_bytes_ns(bytes, start, stop);
+}
+
+bool I2CMasterBusy(uint32_t)
+{
+    bool busy = sim::now() < g_i2c.busy_until;
+    if (busy) {
+        sim::idle(g_i2c.busy_until - sim::now());
+    } else {
+        sim::register_access();
+    }
+    return busy;
+}
+
+uint32_t I2CMasterErr(uint32_t)
+{
+    sim::register_access();
+    return g_i2c.err;
+}

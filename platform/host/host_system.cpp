@@ -1,0 +1,274 @@
+// System control, FPU, interrupt controller, SysTick, GPIO and PWM of the
+// simulated microcontroller.
+#include "platform/host/board_runner.h"
+#include "platform/host/host_periph.h"
+#include "platform/host/sim_core.h"
+#include "platform/platform.h"
+
+#include <array>
+#include <set>
+
+namespace {
+
+uint32_t g_clock_hz = PIOSC_HZ;
+std::set<uint32_t> g_enabled_periph;
+uint32_t g_systick_period = 0;
+bool g_systick_on = false;
+sim::EventId g_systick_event = 0;
+
+void systick_fire()
+{
+    sim::irq_pend(FAULT_SYSTICK);
+    sim::Time period = static_cast<sim::Time>(g_systick_period) * sim::NS_PER_S / g_clock_hz;
+    g_systick_event = sim::schedule_in(period, systick_fire);
+}
+
+}  // namespace
+
+namespace sim {
+
+char gpio_port_letter(uint32_t base)
+{
+    static const std::array<std::pair<uint32_t, char>, 15> ports = {{
+        {GPIO_PORTA_BASE, 'A'},
+        {GPIO_PORTB_BASE, 'B'},
+        {GPIO_PORTC_BASE, 'C'},
+        {GPIO_PORTD_BASE, 'D'},
+        {GPIO_PORTE_BASE, 'E'},
+        {GPIO_PORTF_BASE, 'F'},
+        {GPIO_PORTG_BASE, 'G'},
+        {GPIO_PORTH_BASE, 'H'},
+        {GPIO_PORTJ_BASE, 'J'},
+        {GPIO_PORTK_BASE, 'K'},
+        {GPIO_PORTL_BASE, 'L'},
+        {GPIO_PORTM_BASE, 'M'},
+        {GPIO_PORTN_BASE, 'N'},
+        {GPIO_PORTP_BASE, 'P'},
+        {GPIO_PORTQ_BASE, 'Q'},
+    }};
+    for (const auto& p : ports) {
+        if (p.first == base) {
+            return p.second;
+        }
+    }
+    return 0;
+}
+
+bool periph_enabled(uint32_t periph) { return g_enabled_periph.count(periph) != 0; }
+
+}  // namespace sim
+
+// --- System control ----------------------------------------------------------------
+
+void SysCtlClockSet(uint32_t ui32Config)
+{
+    sim::register_access();
+    g_clock_hz = (ui32Config == (SYSCTL_SYSDIV_4 | SYSCTL_USE_PLL | SYSCTL_OSC_MAIN | SYSCTL_XTAL_16MHZ))
+                     ? SYSTEM_CLOCK_HZ
+                     : PIOSC_HZ;
+}
+
+uint32_t SysCtlClockGet()
+{
+    sim::register_access();
+    return g_clock_hz;
+}
+
+void SysCtlPeripheralEnable(uint32_t ui32Peripheral)
+{
+    sim::register_access();
+    g_enabled_periph.insert(ui32Peripheral);
+}
+
+void SysCtlPeripheralDisable(uint32_t ui32Peripheral)
+{
+    sim::register_access();
+    g_enabled_periph.erase(ui32Peripheral);
+}
+
+void SysCtlPeripheralReset(uint32_t /*ui32Peripheral*/) { sim::register_access(); }
+
+bool SysCtlPeripheralReady(uint32_t ui32Peripheral)
+{
+    sim::register_access();
+    return sim::periph_enabled(ui32Peripheral);
+}
+
+bool SysCtlPeripheralPresent(uint32_t ui32Peripheral)
+{
+    sim::register_access();
+    // UART0..7, SSI0..3, I2C0..5, ADC0/1, PWM0/1, EEPROM, hibernation module
+    // and GPIO ports A..Q (no I, no O) exist on this chip.
+    uint32_t group = (ui32Peripheral >> 8) & 0xFF;
+    uint32_t inst = ui32Peripheral & 0xFF;
+    switch (group) {
+    case 0x18: return inst < 8;
+    case 0x1C: return inst < 4;
+    case 0x20: return inst < 6;
+    case 0x38: return inst < 2;
+    case 0x40: return inst < 2;
+    case 0x58: return inst == 0;
+    case 0x14: return inst == 0;
+    case 0x08: return inst < 15;
+    default: return false;
+    }
+}
+
+void SysCtlDelay(uint32_t ui32Count)
+{
+    // Three processor cycles per count.
+    sim::consume(static_cast<sim::Time>(ui32Count) * 3 * sim::NS_PER_S / sim::CPU_HZ);
+}
+
+void SysCtlReset()
+{
+    sim::register_access();
+    sim::boot_end(sim::BootEnd::SoftwareReset);
+}
+
+void platform_idle() { sim::idle(); }
+
+// --- FPU -------------------------------------------------------------------------
+
+void FPULazyStackingEnable() { sim::register_access(); }
+void FPUEnable() { sim::register_access(); }
+
+// --- Interrupt controller and SysTick ----------------------------------------------
+
+bool IntMasterEnable()
+{
+    bool was = sim::irq_master_masked();
+    sim::irq_master_mask(false);
+    sim::register_access();
+    return was;
+}
+
+bool IntMasterDisable()
+{
+    bool was = sim::irq_master_masked();
+    sim::irq_master_mask(true);
+    sim::register_access();
+    return was;
+}
+
+void IntEnable(uint32_t ui32Interrupt)
+{
+    sim::irq_enable(ui32Interrupt, true);
+    sim::register_access();
+}
+
+void IntDisable(uint32_t ui32Interrupt)
+{
+    sim::irq_enable(ui32Interrupt, false);
+    sim::register_access();
+}
+
+void SysTickPeriodSet(uint32_t ui32Period)
+{
+    g_systick_period = ui32Period;
+    sim::register_access();
+}
+
+void SysTickEnable()
+{
+    if (!g_systick_on && g_systick_period != 0) {
+        g_systick_on = true;
+        sim::Time period = static_cast<sim::Time>(g_systick_period) * sim::NS_PER_S / g_clock_hz;
+        g_systick_event = sim::schedule_in(period, systick_fire);
+    }
+    sim::register_access();
+}
+
+void SysTickDisable()
+{
+    if (g_systick_on) {
+        sim::cancel(g_systick_event);
+        g_systick_on = false;
+    }
+    sim::register_access();
+}
+
+void SysTickIntEnable()
+{
+    sim::irq_enable(FAULT_SYSTICK, true);
+    sim::register_access();
+}
+
+void SysTickIntDisable()
+{
+    sim::irq_enable(FAULT_SYSTICK, false);
+    sim::register_access();
+}
+
+// --- GPIO ------------------------------------------------------------------------
+
+static void set_pins_mode(uint32_t port, uint8_t pins, sim::PinMode mode)
+{
+    char letter = sim::gpio_port_letter(port);
+    for (int pin = 0; pin < 8; ++pin) {
+        if ((pins & (1u << pin)) != 0) {
+            sim::gpio_set_mode(letter, pin, mode);
+        }
+    }
+    sim::register_access();
+}
+
+void GPIOPinConfigure(uint32_t /*ui32PinConfig*/) { sim::register_access(); }
+void GPIOPinTypeGPIOOutput(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Output); }
+void GPIOPinTypeGPIOInput(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Input); }
+void GPIOPinTypeUART(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Peripheral); }
+void GPIOPinTypeI2C(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Peripheral); }
+void GPIOPinTypeI2CSCL(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Peripheral); }
+void GPIOPinTypeSSI(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Peripheral); }
+void GPIOPinTypeADC(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Analog); }
+void GPIOPadConfigSet(uint32_t, uint8_t, uint32_t, uint32_t) { sim::register_access(); }
+
+void GPIOPinWrite(uint32_t ui32Port, uint8_t ui8Pins, uint8_t ui8Val)
+{
+    char letter = sim::gpio_port_letter(ui32Port);
+    for (int pin = 0; pin < 8; ++pin) {
+        if ((ui8Pins & (1u << pin)) != 0 && sim::gpio_mode(letter, pin) == sim::PinMode::Output) {
+            sim::gpio_write(letter, pin, (ui8Val & (1u << pin)) != 0);
+        }
+    }
+    sim::register_access();
+}
+
+int32_t GPIOPinRead(uint32_t ui32Port, uint8_t ui8Pins)
+{
+    char letter = sim::gpio_port_letter(ui32Port);
+    int32_t value = 0;
+    for (int pin = 0; pin < 8; ++pin) {
+        if ((ui8Pins & (1u << pin)) != 0 && sim::gpio_level(letter, pin)) {
+            value |= 1 << pin;
+        }
+    }
+    sim::register_access();
+    return value;
+}
+
+// --- PWM (module 1): settings are kept and shown on the timeline -------------------
+
+void SysCtlPWMClockSet(uint32_t) { sim::register_access(); }
+void PWMGenConfigure(uint32_t, uint32_t, uint32_t) { sim::register_access(); }
+void PWMGenPeriodSet(uint32_t, uint32_t ui32Gen, uint32_t ui32Period)
+{
+    sim::timeline("PWM1_GEN" + std::to_string(ui32Gen >> 6) + "_PERIOD", static_cast<int>(ui32Period));
+    sim::register_access();
+}
+void PWMPulseWidthSet(uint32_t, uint32_t ui32PWMOut, uint32_t ui32Width)
+{
+    sim::timeline("PWM1_OUT" + std::to_string(ui32PWMOut & 0x7) + "_WIDTH", static_cast<int>(ui32Width));
+    sim::register_access();
+}
+void PWMOutputState(uint32_t, uint32_t ui32PWMOutBits, bool bEnable)
+{
+    for (int i = 0; i < 8; ++i) {
+        if ((ui32PWMOutBits & (1u << i)) != 0) {
+            sim::timeline("PWM1_OUT" + std::to_string(i), bEnable ? 1 : 0);
+        }
+    }
+    sim::register_access();
+}
+void PWMGenEnable(uint32_t, uint32_t) { sim::register_access(); }
+void PWMGenDisable(uint32_t, uint32_t) { sim::register_access(); }

@@ -1,0 +1,107 @@
+// Core of the simulated microcontroller: virtual time, the event queue, the
+// interrupt controller and the hooks through which device models attach to
+// the simulated peripherals.
+//
+// The firmware runs in a child process forked for every reset (see
+// board_runner.h); everything here lives in that child and starts afresh at
+// each reset, except what a model keeps in shared_area() memory or in the
+// board folder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace sim {
+
+using Time = uint64_t;  // nanoseconds since the start of the run
+constexpr Time NS_PER_US = 1000;
+constexpr Time NS_PER_MS = 1000 * 1000;
+constexpr Time NS_PER_S = 1000 * 1000 * 1000;
+constexpr Time TIME_NEVER = ~Time{0};
+
+// Processor clock of the simulated chip.
+constexpr uint64_t CPU_HZ = 50000000;
+// Cost of one access to a peripheral register (one bus cycle).
+constexpr Time REGISTER_ACCESS_NS = 20;
+
+Time now();
+// Runner only: restart the clock at `t` with an empty event queue, or move it.
+void reset_clock(Time t);
+void set_clock(Time t);
+
+// --- Event queue -------------------------------------------------------------
+// Events run in time order; events at the same time run in the order they
+// were scheduled.  Returns a handle that cancel() accepts.
+using EventId = uint64_t;
+EventId schedule(Time at, std::function<void()> fn);
+EventId schedule_in(Time delay, std::function<void()> fn);
+void cancel(EventId id);
+Time next_event_time();
+
+// Time passes for the processor: runs every event up to now() + ns.
+void consume(Time ns);
+// The processor waits for something to happen: advances to the next event
+// (at most `cap` ahead) and runs it.
+void idle(Time cap = NS_PER_MS);
+// Called at every platform operation: charges one register access and lets
+// pending, unmasked interrupts run.
+void register_access();
+
+// --- Interrupt controller ------------------------------------------------------
+// Level-sensitive sources report whether they assert their line; the
+// controller samples them at every platform operation.
+using IrqLevelFn = std::function<bool()>;
+void irq_attach_level(uint32_t vector, IrqLevelFn level);
+// Edge source (SysTick): marks the vector pending until its handler runs.
+void irq_pend(uint32_t vector);
+void irq_enable(uint32_t vector, bool enabled);
+bool irq_master_masked();
+void irq_master_mask(bool masked);
+// Runs pending handlers when allowed (not masked, not already in a handler).
+void irq_dispatch();
+bool in_handler();
+
+// --- GPIO --------------------------------------------------------------------
+// Ports are named by letter ('A'..'Q'); pins 0..7.  Lines are named "PK2".
+enum class PinMode : uint8_t { Input, Output, Peripheral, Analog };
+void gpio_set_mode(char port, int pin, PinMode mode);
+PinMode gpio_mode(char port, int pin);
+// Level driven by the firmware (outputs) or by a device model (inputs).
+bool gpio_level(char port, int pin);
+void gpio_write(char port, int pin, bool level);   // firmware side
+void gpio_drive(char port, int pin, bool level);   // device side (inputs)
+// Called after the firmware changes an output line.
+using GpioWatch = std::function<void(bool level)>;
+void gpio_watch(char port, int pin, GpioWatch fn);
+
+// --- SSI (SPI) devices ---------------------------------------------------------
+// A device on an SSI bus exchanges one frame per frame the master clocks.
+// Chip select is a GPIO line the device watches itself.
+struct SpiDevice {
+    virtual ~SpiDevice() = default;
+    virtual uint32_t spi_exchange(uint32_t mosi) = 0;
+};
+void ssi_attach(uint32_t ssi_base, SpiDevice* dev);
+
+// --- ADC0 inputs ---------------------------------------------------------------
+// Source of the 12-bit count for an analog input (AIN number, or -1 for the
+// internal temperature sensor).  Set by the analog world model.
+using AdcSourceFn = std::function<uint32_t(int ain)>;
+void adc_set_source(AdcSourceFn fn);
+
+// --- Memory that survives resets within one run ----------------------------------
+// A fixed area shared by every boot of the run; device models that must keep
+// state across a reset (noise generators, card state) take a slice of it.
+// Returns nullptr when the area is exhausted.  The same name gives the same
+// slice in every boot.
+void* shared_area(const char* name, std::size_t size);
+
+// --- Diagnostics -----------------------------------------------------------------
+// Message of the simulator itself (standard error, never the transcript).
+void log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Timeline of board lines, LEDs and supplies: "time_s line level".
+void timeline(const std::string& what, int value);
+
+}  // namespace sim

@@ -1,0 +1,6 @@
+// Buffered serial port on UART4 (sensor-port driver).
+#pragma once
+
+#include "serial/uart_ring.h"
+
+UART_PORT_OPERATIONS(4)

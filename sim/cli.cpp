@@ -1,0 +1,124 @@
+// Command line of varve-sim.
+#include "sim/cli.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace sim {
+
+const char* const USAGE =
+    "Usage: varve-sim [options]\n"
+    "\n"
+    "Runs the Varve controller firmware on a simulated board.\n"
+    "\n"
+    "Board and run:\n"
+    "  --board DIR          board folder (default ./varve-board); created and\n"
+    "                       provisioned as after board QA when missing\n"
+    "  --blank              a new board is left unprovisioned (EEPROM and FRAM 0xFF)\n"
+    "  --start \"YYYY-MM-DD HH:MM:SS\"\n"
+    "                       console time of a new board at first power-up\n"
+    "                       (default: the host's clock)\n"
+    "  --until SECONDS      end of the run, in simulated seconds since its start\n"
+    "                       (default: 60 s after the last input entry; with an\n"
+    "                       interactive console and no script: until Ctrl-])\n"
+    "\n"
+    "Console (UART0, 115200 8N1):\n"
+    "  --console stdio|pty|none\n"
+    "                       stdio: this terminal, raw mode, Ctrl-] leaves;\n"
+    "                       pty: a pseudo-terminal whose path is printed on\n"
+    "                       standard error (picocom, minicom, screen);\n"
+    "                       none: no interactive console.\n"
+    "                       Default: stdio, or none when --input is given.\n"
+    "  --input FILE         timed input script (see docs/simulator.md)\n"
+    "  --transcript FILE    write exactly the bytes the console transmitted\n"
+    "                       (default: standard output)\n"
+    "  --timeline FILE      record board lines, LEDs and supplies with their times\n"
+    "  --realtime           pace a scripted run 1:1 with the wall clock\n"
+    "\n"
+    "Fault injection:\n"
+    "  --fault eeprom-program   every EEPROM program operation fails\n"
+    "  --fault eeprom-init      EEPROM initialisation reports an error\n"
+    "  --fault fram-absent      nothing answers at the FRAM's I2C address\n"
+    "  --fault hibernate        hibernation requests do not take effect\n"
+    "\n"
+    "  -h, --help           this text\n"
+    "\n"
+    "Simulator messages go to standard error.  Exit status: 0 normal end,\n"
+    "1 board or input error, 2 usage error, 3 the firmware stopped in a fault.\n";
+
+namespace {
+
+int usage_error(const std::string& msg)
+{
+    std::fprintf(stderr, "varve-sim: %s\n(see varve-sim --help)\n", msg.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int parse_command_line(int argc, char** argv, RunOptions* opts)
+{
+    bool console_given = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](std::string* out) -> bool {
+            if (i + 1 >= argc) {
+                return false;
+            }
+            *out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "-h" || a == "--help") {
+            std::fputs(USAGE, stdout);
+            return 0;
+        } else if (a == "--board") {
+            if (!value(&opts->board_dir)) return usage_error("--board needs a folder");
+        } else if (a == "--blank") {
+            opts->blank = true;
+        } else if (a == "--start") {
+            if (!value(&opts->start)) return usage_error("--start needs \"YYYY-MM-DD HH:MM:SS\"");
+        } else if (a == "--until") {
+            if (!value(&v)) return usage_error("--until needs seconds");
+            char* end = nullptr;
+            double s = std::strtod(v.c_str(), &end);
+            if (end == v.c_str() || *end != '\0' || !(s >= 0) || s > 1e9) {
+                return usage_error("--until needs a number of seconds, got \"" + v + "\"");
+            }
+            opts->until_s = s;
+        } else if (a == "--console") {
+            if (!value(&v)) return usage_error("--console needs stdio, pty or none");
+            if (v == "stdio") opts->console = ConsoleMode::Stdio;
+            else if (v == "pty") opts->console = ConsoleMode::Pty;
+            else if (v == "none") opts->console = ConsoleMode::None;
+            else return usage_error("--console must be stdio, pty or none");
+            console_given = true;
+        } else if (a == "--input") {
+            if (!value(&opts->input_file)) return usage_error("--input needs a file");
+        } else if (a == "--transcript") {
+            if (!value(&opts->transcript_file)) return usage_error("--transcript needs a file");
+        } else if (a == "--timeline") {
+            if (!value(&opts->timeline_file)) return usage_error("--timeline needs a file");
+        } else if (a == "--realtime") {
+            opts->params["realtime"] = "1";
+        } else if (a == "--fault") {
+            if (!value(&v)) return usage_error("--fault needs a fault name");
+            if (v == "eeprom-program") opts->faults.eeprom_program = true;
+            else if (v == "eeprom-init") opts->faults.eeprom_init = true;
+            else if (v == "fram-absent") opts->faults.fram_absent = true;
+            else if (v == "hibernate") opts->faults.hibernate = true;
+            else return usage_error("unknown fault \"" + v + "\"");
+        } else {
+            return usage_error("unknown option \"" + a + "\"");
+        }
+    }
+    if (!console_given && !opts->input_file.empty()) {
+        opts->console = ConsoleMode::None;
+    }
+    opts->pace = opts->console != ConsoleMode::None || opts->params.count("realtime") != 0;
+    return -1;
+}
+
+}  // namespace sim
