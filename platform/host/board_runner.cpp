@@ -81,6 +81,9 @@ std::string g_out_buffer;
 bool g_raw_set = false;
 struct termios g_saved_termios {};
 int g_pty_slave = -1;
+bool g_bench = false;
+std::string g_bench_output;
+void* g_shared_mem = nullptr;
 
 // --- Console input queue -------------------------------------------------------------
 
@@ -592,6 +595,10 @@ void console_output(uint8_t byte)
     if (g_discard_output) {
         return;
     }
+    if (g_bench) {
+        g_bench_output.push_back(static_cast<char>(byte));
+        return;
+    }
     g_out_buffer.push_back(static_cast<char>(byte));
     if (g_out_fd >= 0 && !g_transcript_is_console) {
         ssize_t n = write(g_out_fd, &byte, 1);
@@ -606,6 +613,10 @@ void console_attach(ConsoleLine* line) { g_console = line; }
 
 void boot_end(BootEnd why)
 {
+    if (g_bench) {
+        log("test bench: the firmware ended its boot (%d); a bench cannot resume it", static_cast<int>(why));
+        std::abort();
+    }
     g_run->now = now();
     flush_output();
     if (g_timeline != nullptr) {
@@ -668,13 +679,17 @@ void timeline(const std::string& what, int value)
 
 // --- The run ---------------------------------------------------------------------------
 
-int run_board(const RunOptions& opts)
+namespace {
+
+// Resets the run's state, maps the board folder and provisions a new board.
+bool open_board(const RunOptions& opts, bool* new_board)
 {
     g_opts = opts;
     g_script = Script{};
     g_until = TIME_NEVER;
     g_in_fd = -1;
     g_out_fd = -1;
+    g_transcript_fd = -1;
     g_transcript_is_console = false;
     g_timeline = nullptr;
     g_in_boot = false;
@@ -684,19 +699,112 @@ int run_board(const RunOptions& opts)
     g_delivery_pending = false;
     g_out_buffer.clear();
     g_pty_slave = -1;
+    g_bench = false;
+    g_bench_output.clear();
     reset_clock(0);
     clock_gettime(CLOCK_MONOTONIC, &g_wall_origin);
 
-    // Timed input.
+    // Run bookkeeping shared by every boot.
+    void* mem = mmap(nullptr, SHARED_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (mem == MAP_FAILED) {
+        log("cannot map shared memory");
+        return false;
+    }
+    g_shared_mem = mem;
+    g_run = new (mem) RunShared{};
+    std::size_t header = (sizeof(RunShared) + 63) & ~std::size_t{63};
+    g_shared_heap = static_cast<uint8_t*>(mem) + header;
+    g_shared_heap_size = SHARED_BYTES - header;
+
+    if (!ensure_dir(opts.board_dir)) {
+        log("cannot use board folder %s", opts.board_dir.c_str());
+        return false;
+    }
+    bool new_eeprom = false;
+    bool new_fram = false;
+    g_eeprom = map_file(board_path("eeprom.bin"), EEPROM_BYTES, &new_eeprom);
+    g_fram = map_file(board_path("fram.bin"), FRAM_BYTES, &new_fram);
+    if (g_eeprom == nullptr || g_fram == nullptr) {
+        log("cannot map the EEPROM or FRAM image in %s", opts.board_dir.c_str());
+        return false;
+    }
+    *new_board = !load_hib(&g_run->hib);
+    if (new_eeprom) {
+        std::memset(g_eeprom, 0xFF, EEPROM_BYTES);
+    }
+    if (new_fram) {
+        std::memset(g_fram, 0xFF, FRAM_BYTES);
+    }
+
     std::string err;
+    if (*new_board) {
+        HibState& h = g_run->hib;
+        h = HibState{};
+        h.magic = HIB_MAGIC;
+        h.rtc_enabled = 1;
+        uint32_t start = 0;
+        if (!rtc_from_text(opts.start, &start, &err)) {
+            log("%s", err.c_str());
+            return false;
+        }
+        h.rtc_seconds = start;
+        h.rtc_ref_ns = 0;
+        if (!opts.blank) {
+            int why = boot_child(true);
+            if (why != static_cast<int>(BootEnd::Quit)) {
+                log("provisioning the new board failed");
+                return false;
+            }
+            log("new board in %s: provisioned as after board QA", opts.board_dir.c_str());
+        } else {
+            log("new blank board in %s", opts.board_dir.c_str());
+        }
+        save_hib();
+    } else if (!opts.start.empty()) {
+        log("--start applies to a new board only; %s keeps its clock", opts.board_dir.c_str());
+    }
+    g_run->hib.rtc_ref_ns = 0;
+    return true;
+}
+
+void close_board()
+{
+    if (g_eeprom != nullptr) {
+        munmap(g_eeprom, EEPROM_BYTES);
+    }
+    if (g_fram != nullptr) {
+        munmap(g_fram, FRAM_BYTES);
+    }
+    if (g_shared_mem != nullptr) {
+        munmap(g_shared_mem, SHARED_BYTES);
+    }
+    g_eeprom = nullptr;
+    g_fram = nullptr;
+    g_shared_mem = nullptr;
+    g_run = nullptr;
+}
+
+}  // namespace
+
+int run_board(const RunOptions& opts)
+{
+    bool new_board = false;
+    if (!open_board(opts, &new_board)) {
+        close_board();
+        return 1;
+    }
+    std::string err;
+    // Timed input.
     if (!opts.input_file.empty()) {
         if (!load_script_file(opts.input_file, &g_script, &err)) {
             log("%s", err.c_str());
+            close_board();
             return 1;
         }
     } else if (!opts.input_text.empty()) {
         if (!parse_script(opts.input_text, &g_script, &err)) {
             log("%s", err.c_str());
+            close_board();
             return 1;
         }
     }
@@ -708,43 +816,12 @@ int run_board(const RunOptions& opts)
     }
     g_paced = opts.pace;
 
-    // Run bookkeeping shared by every boot.
-    void* mem = mmap(nullptr, SHARED_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (mem == MAP_FAILED) {
-        log("cannot map shared memory");
-        return 1;
-    }
-    g_run = new (mem) RunShared{};
-    std::size_t header = (sizeof(RunShared) + 63) & ~std::size_t{63};
-    g_shared_heap = static_cast<uint8_t*>(mem) + header;
-    g_shared_heap_size = SHARED_BYTES - header;
-
-    // Board folder.
-    if (!ensure_dir(opts.board_dir)) {
-        log("cannot use board folder %s", opts.board_dir.c_str());
-        return 1;
-    }
-    bool new_eeprom = false;
-    bool new_fram = false;
-    g_eeprom = map_file(board_path("eeprom.bin"), EEPROM_BYTES, &new_eeprom);
-    g_fram = map_file(board_path("fram.bin"), FRAM_BYTES, &new_fram);
-    if (g_eeprom == nullptr || g_fram == nullptr) {
-        log("cannot map the EEPROM or FRAM image in %s", opts.board_dir.c_str());
-        return 1;
-    }
-    bool new_board = !load_hib(&g_run->hib);
-    if (new_eeprom) {
-        std::memset(g_eeprom, 0xFF, EEPROM_BYTES);
-    }
-    if (new_fram) {
-        std::memset(g_fram, 0xFF, FRAM_BYTES);
-    }
-
     // Outputs.
     if (!opts.transcript_file.empty()) {
         g_transcript_fd = open(opts.transcript_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (g_transcript_fd < 0) {
             log("cannot write %s: %s", opts.transcript_file.c_str(), std::strerror(errno));
+            close_board();
             return 1;
         }
     } else {
@@ -755,37 +832,10 @@ int run_board(const RunOptions& opts)
         g_timeline = std::fopen(opts.timeline_file.c_str(), "w");
         if (g_timeline == nullptr) {
             log("cannot write %s", opts.timeline_file.c_str());
+            close_board();
             return 1;
         }
     }
-
-    if (new_board) {
-        HibState& h = g_run->hib;
-        h = HibState{};
-        h.magic = HIB_MAGIC;
-        h.rtc_enabled = 1;
-        uint32_t start = 0;
-        if (!rtc_from_text(opts.start, &start, &err)) {
-            log("%s", err.c_str());
-            return 1;
-        }
-        h.rtc_seconds = start;
-        h.rtc_ref_ns = 0;
-        if (!opts.blank) {
-            int why = boot_child(true);
-            if (why != static_cast<int>(BootEnd::Quit)) {
-                log("provisioning the new board failed");
-                return 1;
-            }
-            log("new board in %s: provisioned as after board QA", opts.board_dir.c_str());
-        } else {
-            log("new blank board in %s", opts.board_dir.c_str());
-        }
-        save_hib();
-    } else if (!opts.start.empty()) {
-        log("--start applies to a new board only; %s keeps its clock", opts.board_dir.c_str());
-    }
-    g_run->hib.rtc_ref_ns = 0;
 
     if (!open_console()) {
         return 1;
@@ -851,11 +901,47 @@ int run_board(const RunOptions& opts)
     if (g_in_fd >= 0 && g_opts.console == ConsoleMode::Pty) {
         close(g_in_fd);
     }
-    munmap(g_eeprom, EEPROM_BYTES);
-    munmap(g_fram, FRAM_BYTES);
-    munmap(mem, SHARED_BYTES);
-    g_run = nullptr;
+    close_board();
     return status;
+}
+
+// --- In-process test bench -------------------------------------------------------------
+
+bool bench_begin(const RunOptions& opts)
+{
+    bool new_board = false;
+    if (!open_board(opts, &new_board)) {
+        close_board();
+        return false;
+    }
+    g_bench = true;
+    g_in_boot = true;
+    reset_clock(0);
+    reset_machine();
+    devices_boot();
+    return true;
+}
+
+void bench_end()
+{
+    g_in_boot = false;
+    g_bench = false;
+    g_console = nullptr;
+    reset_clock(0);
+    reset_machine();
+    close_board();
+}
+
+std::string bench_console_output() { return g_bench_output; }
+void bench_clear_output() { g_bench_output.clear(); }
+
+void bench_type(const std::string& bytes)
+{
+    if (g_run->line_free_at < now()) {
+        g_run->line_free_at = now();
+    }
+    input_push(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    schedule_delivery();
 }
 
 }  // namespace sim

@@ -50,6 +50,18 @@ struct RunOptions {
 // stopped at a fault handler.
 int run_board(const RunOptions& opts);
 
+// In-process test bench: a board with its devices up and simulated time
+// running from 0, on which a test calls firmware functions directly (no
+// main()).  Console output is collected instead of written.  A hibernation
+// or reset request ends the test process with a message, as nothing can
+// resume it.  One bench at a time.
+bool bench_begin(const RunOptions& opts);
+void bench_end();
+std::string bench_console_output();  // everything transmitted so far
+void bench_clear_output();
+// Types bytes on the console line (delivered at the line's byte rate).
+void bench_type(const std::string& bytes);
+
 // --- Hooks used by the peripheral models inside a boot -----------------------------
 const RunOptions& options();
 // Waits for the wall clock (interactive consoles) up to simulated time `t`,

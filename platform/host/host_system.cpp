@@ -126,7 +126,14 @@ void SysCtlReset()
     sim::boot_end(sim::BootEnd::SoftwareReset);
 }
 
-void platform_idle() { sim::idle(); }
+void platform_idle()
+{
+    if (sim::in_fault()) {
+        // The fault handler's endless loop: the processor stops here.
+        sim::boot_end(sim::BootEnd::Fault);
+    }
+    sim::idle();
+}
 
 // --- FPU -------------------------------------------------------------------------
 

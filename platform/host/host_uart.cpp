@@ -119,6 +119,7 @@ namespace sim {
 
 void uart_models_boot()
 {
+    g_uarts = {};
     static const uint32_t vectors[8] = {INT_UART0, INT_UART1, INT_UART2, INT_UART3, INT_UART4, INT_UART5, 78, 79};
     for (uint32_t i = 0; i < 8; ++i) {
         Uart& u = g_uarts[i];
@@ -173,6 +174,7 @@ void UARTEnable(uint32_t ui32Base)
 {
     if (Uart* u = uart_of(ui32Base)) {
         u->enabled = true;
+        u->start_tx();
     }
     sim::register_access();
 }

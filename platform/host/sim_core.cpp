@@ -71,6 +71,17 @@ void reset_clock(Time t)
 
 void set_clock(Time t) { g_now = t; }
 
+void reset_machine()
+{
+    g_irq_enabled.fill(false);
+    g_irq_pending.fill(false);
+    g_irq_level.fill(nullptr);
+    g_master_masked = false;
+    g_in_handler = false;
+    g_ports = {};
+    g_watches.clear();
+}
+
 EventId schedule(Time at, std::function<void()> fn)
 {
     if (at < g_now) {
@@ -158,7 +169,7 @@ bool in_handler() { return g_in_handler; }
 
 void irq_dispatch()
 {
-    if (g_master_masked || g_in_handler) {
+    if (g_master_masked || g_in_handler || in_fault()) {
         return;
     }
     // A handler that never clears its source would keep the processor in

@@ -30,6 +30,9 @@ Time now();
 // Runner only: restart the clock at `t` with an empty event queue, or move it.
 void reset_clock(Time t);
 void set_clock(Time t);
+// Power-on state of the processor's interrupt controller and GPIO (the
+// runner forks a fresh process per boot; in-process test benches call this).
+void reset_machine();
 
 // --- Event queue -------------------------------------------------------------
 // Events run in time order; events at the same time run in the order they

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds every preset (host, host-asan, target) and runs all tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+for preset in host host-asan target; do
+  echo "=== build: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+
+for preset in host host-asan; do
+  echo "=== test: $preset"
+  ctest --preset "$preset" -j "$jobs"
+done

@@ -1,0 +1,33 @@
+// Runs the firmware on a simulated board from a timed input script and
+// returns what the console transmitted.
+#pragma once
+
+#include "platform/host/board_runner.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// A fresh board folder under the test's temporary directory.
+std::string fresh_board_dir(const std::string& name);
+
+struct Run {
+    std::string transcript;
+    int status = 0;
+};
+
+// Runs `script` (timed input format) on the board in `opts.board_dir` until
+// `until_s` simulated seconds.  A new board starts on 2026-01-15 12:00:00
+// unless opts.start says otherwise.
+Run run_script(sim::RunOptions opts, const std::string& script, double until_s);
+
+// Board folder files.
+std::vector<uint8_t> read_file(const std::string& path);
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Counts non-overlapping occurrences of `needle` in `hay`.
+int count(const std::string& hay, const std::string& needle);
+
+}  // namespace test
