@@ -799,13 +799,19 @@ FRESULT read_bpb(FATFS* fs, DWORD bsect)
     if (nclst == 0) {
         return FR_NO_FILESYSTEM;
     }
-    const BYTE type = nclst <= 4084 ? FS_FAT12 : nclst <= 65524 ? FS_FAT16 : FS_FAT32;
+    // A boot sector without a 16-bit FAT size is FAT32 whatever its cluster
+    // count (as mkfs.fat and other systems treat it); otherwise the count
+    // decides between FAT12 and FAT16.
+    const BYTE type = ld16(b + 22) == 0 ? FS_FAT32 : nclst <= 4084 ? FS_FAT12 : FS_FAT16;
+    if (type == FS_FAT16 && nclst > 0xFFF5) {
+        return FR_NO_FILESYSTEM;
+    }
     uint64_t fat_bytes;
     fs->n_fats = static_cast<BYTE>(nfats);
     fs->fatbase = bsect + rsvd;
     fs->fsi_sector = 0;
     if (type == FS_FAT32) {
-        if (nclst > 0x0FFFFFF5 || rootent != 0 || ld16(b + 22) != 0 || ld16(b + 42) != 0) {
+        if (nclst > 0x0FFFFFF5 || rootent != 0 || ld16(b + 42) != 0) {
             return FR_NO_FILESYSTEM;
         }
         fat_bytes = (static_cast<uint64_t>(nclst) + 2) * 4;
