@@ -965,6 +965,10 @@ DWORD cluster_bytes(const FATFS* fs)
 FRESULT enter_cluster(FIL* fp, bool grow)
 {
     FATFS* fs = fp->fs;
+    // A chain longer than the volume has clusters must loop.
+    if (fp->fptr / cluster_bytes(fs) >= fs->n_fatent - 2) {
+        return FR_INT_ERR;
+    }
     DWORD c;
     if (fp->fptr == 0) {
         c = fp->sclust;

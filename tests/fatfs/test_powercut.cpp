@@ -112,7 +112,7 @@ TEST_P(PowerCut, CompletedRecordsSurviveACutAtEverySectorWrite)
         ASSERT_TRUE(testdisk::power_cut());
         testdisk::restore_power();
 
-        FATFS fresh;
+        FATFS fresh; // a reset: new work area (the old one stays registered no longer)
         ASSERT_EQ(f_mount(&fresh, "", 1), FR_OK);
         std::string got;
         ASSERT_EQ(fathelp::read_all("DATA.TXT", &got), FR_OK);
@@ -134,6 +134,7 @@ TEST_P(PowerCut, CompletedRecordsSurviveACutAtEverySectorWrite)
         ASSERT_EQ(fathelp::append_record("DATA.TXT", record(99)), FR_OK);
         ASSERT_EQ(fathelp::read_all("DATA.TXT", &got), FR_OK);
         ASSERT_EQ(got.substr(got.size() - record(99).size()), record(99));
+        f_mount(nullptr, "", 0);
     }
     f_mount(nullptr, "", 0);
 }
