@@ -2,6 +2,7 @@
 #include "board/board_util.h"
 
 #include "platform/platform.h"
+#include "storage/diskio.h"
 
 unsigned int ledRedState;
 unsigned int ledGreenState;
@@ -17,9 +18,6 @@ void line_high(uint32_t port, uint8_t pin) { GPIOPinWrite(port, pin, pin); }
 void line_low(uint32_t port, uint8_t pin) { GPIOPinWrite(port, pin, 0); }
 
 }  // namespace
-
-// Card driver's 10 ms step; the card driver provides it once it is linked.
-__attribute__((weak)) void disk_timerproc() {}
 
 void pwr_iso_on() { line_high(GPIO_PORTK_BASE, GPIO_PIN_2); }
 void pwr_iso_off() { line_low(GPIO_PORTK_BASE, GPIO_PIN_2); }

@@ -1,9 +1,174 @@
-// microSD data logging and the error file.
-//
-// The card driver and file system are not linked yet: no card is ever
-// mounted (microSD_flg stays 0), so there is nowhere to append to.
+// microSD data logging: the layer the firmware uses on top of the FAT file
+// system module.  Every write opens, writes and closes its file, so no file
+// stays open between records.
 #include "storage/microsd.h"
 
-void Init_SDCard() {}
+#include "board/board_util.h"
+#include "board/rtc_calendar.h"
+#include "operator/user_io.h"
+#include "platform/platform.h"
+#include "records/system_data.h"
 
-void error_store(const char* /*text*/) {}
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+FATFS g_sFatFs;
+
+struct FresultString {
+    FRESULT fresult;
+    const char* pcResultStr;
+};
+
+const FresultString g_sFresultStrings[] = {
+    {FR_OK, "FR_OK"},
+    {FR_NOT_READY, "FR_NOT_READY"},
+    {FR_NO_FILE, "FR_NO_FILE"},
+    {FR_NO_PATH, "FR_NO_PATH"},
+    {FR_INVALID_NAME, "FR_INVALID_NAME"},
+    {FR_INVALID_DRIVE, "FR_INVALID_DRIVE"},
+    {FR_DENIED, "FR_DENIED"},
+    {FR_EXIST, "FR_EXIST"},
+    {FR_WRITE_PROTECTED, "FR_WRITE_PROTECTED"},
+    {FR_NOT_ENABLED, "FR_NOT_ENABLED"},
+    {FR_NO_FILESYSTEM, "FR_NO_FILESYSTEM"},
+    {FR_INVALID_OBJECT, "FR_INVALID_OBJECT"},
+    {FR_MKFS_ABORTED, "FR_MKFS_ABORTED"},
+};
+
+constexpr const char* ERROR_FILE = "Error.txt";
+
+} // namespace
+
+void Init_SDCard()
+{
+    SysCtlPeripheralEnable(SYSCTL_PERIPH_SSI0);
+    SysCtlPeripheralEnable(SYSCTL_PERIPH_GPIOA);
+    for (int i = 0; i < 1000 && !SysCtlPeripheralReady(SYSCTL_PERIPH_SSI0); ++i) {
+    }
+    GPIOPinConfigure(GPIO_PA2_SSI0CLK);
+    GPIOPinConfigure(GPIO_PA4_SSI0RX);
+    GPIOPinConfigure(GPIO_PA5_SSI0TX);
+    // The frame select line is the card's chip select, driven by the block
+    // driver as a plain output; it starts deselected.
+    GPIOPinTypeSSI(GPIO_PORTA_BASE, GPIO_PIN_2 | GPIO_PIN_4 | GPIO_PIN_5);
+    GPIOPinTypeGPIOOutput(GPIO_PORTA_BASE, GPIO_PIN_3);
+    GPIOPinWrite(GPIO_PORTA_BASE, GPIO_PIN_3, GPIO_PIN_3);
+    SSIConfigSetExpClk(SSI0_BASE, SysCtlClockGet(), SSI_FRF_MOTO_MODE_0, SSI_MODE_MASTER, 1000000, 8);
+    SSIEnable(SSI0_BASE);
+
+    // Drain the receive FIFO (it holds at most eight frames).
+    uint32_t discard;
+    for (int i = 0; i < 16 && SSIDataGetNonBlocking(SSI0_BASE, &discard) != 0; ++i) {
+    }
+
+    FRESULT fr = f_mount(&g_sFatFs, "", 0);
+    if (fr != FR_OK) {
+        uprintf("f_mount error: %s\r\n", StringFromFresult(fr));
+    }
+}
+
+const char* StringFromFresult(FRESULT fresult)
+{
+    const unsigned code = static_cast<unsigned>(fresult) & 0xFFu;
+    for (const FresultString& row : g_sFresultStrings) {
+        if (static_cast<unsigned>(row.fresult) == code) {
+            return row.pcResultStr;
+        }
+    }
+    return "UNKNOWN ERROR CODE";
+}
+
+void appendBufferToSDCard(const char* buffer)
+{
+    // The name comes from the stored record: make sure it is terminated.
+    char name[sizeof sys_data.fileName + 1];
+    std::memcpy(name, sys_data.fileName, sizeof sys_data.fileName);
+    name[sizeof sys_data.fileName] = '\0';
+    FIL fil{};
+    FRESULT fr = f_open(&fil, name, FA_READ | FA_WRITE | FA_OPEN_ALWAYS);
+    ms_delay(500);
+    if (fr != FR_OK) {
+        uprintf("f_open error: %s\r\n", StringFromFresult(fr));
+    }
+    fr = f_lseek(&fil, f_size(&fil));
+    if (fr != FR_OK) {
+        uprintf("f_lseek error: %s\r\n", StringFromFresult(fr));
+    }
+    UINT written = 0;
+    fr = f_write(&fil, buffer, static_cast<UINT>(std::strlen(buffer)), &written);
+    if (fr != FR_OK) {
+        uprintf("f_write error: %s\r\n", StringFromFresult(fr));
+    }
+    fr = f_close(&fil);
+    if (fr != FR_OK) {
+        uprintf("f_close error: %s\r\n", StringFromFresult(fr));
+    }
+}
+
+int sd_fprintf(FIL* fil, const char* format, ...)
+{
+    char buf[256];
+    va_list ap;
+    va_start(ap, format);
+    int n = std::vsnprintf(buf, sizeof buf, format, ap);
+    va_end(ap);
+    if (n < 0) {
+        return 0;
+    }
+    UINT len = static_cast<UINT>(n) < sizeof buf ? static_cast<UINT>(n) : sizeof buf - 1;
+    UINT written = 0;
+    FRESULT fr = f_write(fil, buf, len, &written);
+    if (fr != FR_OK) {
+        uprintf("f_write error: %s\r\n", StringFromFresult(fr));
+    }
+    return static_cast<int>(written);
+}
+
+void error_store(const char* error_buff)
+{
+    if (sys_data.app_cfg[APPCFG_MICROSD_ENABLE] == 0) {
+        uprintf("error_stor() not supported with microSD_flg=0 disabled\r\n");
+        return;
+    }
+    FIL fil{};
+    FRESULT fr = f_open(&fil, ERROR_FILE, FA_WRITE | FA_OPEN_ALWAYS);
+    if (fr != FR_OK) {
+        uprintf("Error.txt f_open error: %s\r\n", StringFromFresult(fr));
+    }
+    fr = f_lseek(&fil, f_size(&fil));
+    if (fr != FR_OK) {
+        uprintf("Error.txt f_lseek error: %s\r\n", StringFromFresult(fr));
+    }
+    char stamp[50];
+    const struct tm* t = rtc_localtime(HibernateRTCGet());
+    size_t len = std::strftime(stamp, sizeof stamp, "\r\n%Y/%m/%d %H:%M:%S ", t);
+    UINT written = 0;
+    fr = f_write(&fil, stamp, static_cast<UINT>(len), &written);
+    if (fr != FR_OK) {
+        uprintf("Error.txt f_write error: %s\r\n", StringFromFresult(fr));
+    }
+    fr = f_write(&fil, error_buff, static_cast<UINT>(std::strlen(error_buff)), &written);
+    if (fr != FR_OK) {
+        uprintf("Error.txt f_write error: %s\r\n", StringFromFresult(fr));
+    }
+    fr = f_close(&fil);
+    if (fr != FR_OK) {
+        uprintf("Error.txt f_close error: %s\r\n", StringFromFresult(fr));
+    }
+}
+
+FRESULT open_append(FIL* fp, const char* path)
+{
+    FRESULT fr = f_open(fp, path, FA_WRITE | FA_OPEN_ALWAYS);
+    if (fr == FR_OK) {
+        fr = f_lseek(fp, f_size(fp));
+        if (fr != FR_OK) {
+            f_close(fp);
+        }
+    }
+    return fr;
+}

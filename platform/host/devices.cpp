@@ -1,4 +1,5 @@
 // Device models of the simulated board, brought up at every boot.
+#include "platform/host/board_body.h"
 #include "platform/host/board_runner.h"
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
@@ -9,15 +10,22 @@ int varve_firmware_main();
 namespace sim {
 
 void uart_models_boot();
+void analog_boot();
+void sdcard_boot();
 
 void devices_boot()
 {
     uart_models_boot();
-    // No microSD card fitted: the card-detect line floats high.
-    gpio_drive('L', 5, true);
+    analog_boot();
+    // The microSD card (or an empty socket) on SSI0, PA3 and PL5.
+    sdcard_boot();
 }
 
 }  // namespace sim
 
 // The simulated processor's reset: start the firmware.
-extern "C" void ResetISR() { varve_firmware_main(); }
+extern "C" void ResetISR()
+{
+    sim::run_boot_body();  // a test's body instead of the firmware, when set
+    varve_firmware_main();
+}
