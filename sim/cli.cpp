@@ -1,9 +1,12 @@
 // Command line of varve-sim.
 #include "sim/cli.h"
 
+#include "platform/host/analog_world.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 namespace sim {
@@ -37,6 +40,22 @@ const char* const USAGE =
     "  --timeline FILE      record board lines, LEDs and supplies with their times\n"
     "  --realtime           pace a scripted run 1:1 with the wall clock\n"
     "\n"
+    "Analog world (pH sensor and board values; see docs/analog.md):\n"
+    "  --analog sensor|qa-sim\n"
+    "                       sensor: the Durafet in water (default); qa-sim: the\n"
+    "                       bench analog simulator board of board QA\n"
+    "  --ph PH              water pH, total scale (default 8.05)\n"
+    "  --temp C             water temperature, degrees C (default 12.0)\n"
+    "  --sal PSU            water salinity (default 33.5)\n"
+    "  --vbat VOLTS         supply battery (default 12.5)\n"
+    "  --seed N             seed of the noise generator (default 1)\n"
+    "  --noise on|off|SCALE noise on every analog input (default on = 1)\n"
+    "  --analog-param NAME=VALUE\n"
+    "                       any other world parameter: e0int, e0ext, tcint,\n"
+    "                       tcext, therm_c0..therm_c3, vk, ik, ib, vsub,\n"
+    "                       bias_pos, bias_neg, board_temp, humidity, leak,\n"
+    "                       pressure, chip_temp\n"
+    "\n"
     "Fault injection:\n"
     "  --fault eeprom-program   every EEPROM program operation fails\n"
     "  --fault eeprom-init      EEPROM initialisation reports an error\n"
@@ -49,6 +68,24 @@ const char* const USAGE =
     "1 board or input error, 2 usage error, 3 the firmware stopped in a fault.\n";
 
 namespace {
+
+// The analog world's parameters: known names, and a check of their values.
+bool analog_param_known(const std::string& key)
+{
+    for (const std::string& name : analog_param_names()) {
+        if (name == key) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string analog_param_check(const std::map<std::string, std::string>& params)
+{
+    AnalogParams p;
+    std::string err;
+    return analog_params_from(params, &p, &err) ? std::string() : err;
+}
 
 int usage_error(const std::string& msg)
 {
@@ -103,6 +140,21 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
             if (!value(&opts->timeline_file)) return usage_error("--timeline needs a file");
         } else if (a == "--realtime") {
             opts->params["realtime"] = "1";
+        } else if (a == "--analog" || a == "--ph" || a == "--temp" || a == "--sal" || a == "--vbat" ||
+                   a == "--seed" || a == "--noise") {
+            if (!value(&v)) return usage_error(a + " needs a value");
+            std::string key = a == "--analog" ? "analog" : a.substr(2);
+            opts->params[key] = v;
+            if (std::string err = analog_param_check(opts->params); !err.empty()) return usage_error(err);
+        } else if (a == "--analog-param") {
+            if (!value(&v)) return usage_error("--analog-param needs NAME=VALUE");
+            std::size_t eq = v.find('=');
+            std::string key = v.substr(0, eq);
+            if (eq == std::string::npos || !analog_param_known(key)) {
+                return usage_error("--analog-param: unknown parameter \"" + v + "\"");
+            }
+            opts->params[key] = v.substr(eq + 1);
+            if (std::string err = analog_param_check(opts->params); !err.empty()) return usage_error(err);
         } else if (a == "--fault") {
             if (!value(&v)) return usage_error("--fault needs a fault name");
             if (v == "eeprom-program") opts->faults.eeprom_program = true;
