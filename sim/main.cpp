@@ -1,11 +1,16 @@
 // varve-sim: runs the controller firmware on a simulated board.
 #include "platform/host/board_runner.h"
+#include "sim/card_tool.h"
 #include "sim/cli.h"
 
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && std::strcmp(argv[1], "card") == 0) {
+        return sim::card_main(argc - 1, argv + 1);
+    }
     sim::RunOptions opts;
     std::string command;
     int rc = sim::parse_command_line(argc, argv, &opts);

@@ -1,0 +1,17 @@
+// File-backed media for the FAT file system module in the card tool: the
+// media functions of storage/fatfs/diskio.h read and write sectors of an
+// image file on the host.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace cardtool {
+
+// Opens the image (read-write, or read-only when that is all that is
+// allowed).  Returns "" or an error message.
+std::string media_open(const std::string& path);
+void media_close();
+bool media_writable();
+
+} // namespace cardtool
