@@ -56,11 +56,22 @@ const char* const USAGE =
     "                       bias_pos, bias_neg, board_temp, humidity, leak,\n"
     "                       pressure, chip_temp\n"
     "\n"
+    "microSD card (card.img in the board folder; see docs/card.md):\n"
+    "  --card sdhc|sdv2|sdv1|mmc|none\n"
+    "                       card variant (default sdhc); none: empty socket\n"
+    "  --card-size MIB      size of a new card image (default 1024)\n"
+    "\n"
     "Fault injection:\n"
     "  --fault eeprom-program   every EEPROM program operation fails\n"
     "  --fault eeprom-init      EEPROM initialisation reports an error\n"
     "  --fault fram-absent      nothing answers at the FRAM's I2C address\n"
     "  --fault hibernate        hibernation requests do not take effect\n"
+    "  --fault card-absent      no microSD card in the socket\n"
+    "  --fault card-removed=S   the card is pulled out S simulated seconds into the run\n"
+    "  --fault card-busy-init   the card stays busy in initialisation\n"
+    "  --fault card-no-token    the card never sends a read data token\n"
+    "  --fault card-write-reject the card rejects every data block written\n"
+    "  --fault card-power-cut=N power is cut right after the N-th sector write\n"
     "\n"
     "  -h, --help           this text\n"
     "\n"
@@ -161,7 +172,25 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
             else if (v == "eeprom-init") opts->faults.eeprom_init = true;
             else if (v == "fram-absent") opts->faults.fram_absent = true;
             else if (v == "hibernate") opts->faults.hibernate = true;
+            else if (v == "card-absent") opts->params["card"] = "none";
+            else if (v == "card-busy-init") opts->params["card_busy_init"] = "1";
+            else if (v == "card-no-token") opts->params["card_no_read_token"] = "1";
+            else if (v == "card-write-reject") opts->params["card_write_reject"] = "1";
+            else if (v.rfind("card-removed=", 0) == 0 && std::strtod(v.c_str() + 13, nullptr) > 0)
+                opts->params["card_removed_at"] = v.substr(13);
+            else if (v.rfind("card-power-cut=", 0) == 0 && std::strtoul(v.c_str() + 15, nullptr, 10) > 0)
+                opts->params["card_cut_after_writes"] = v.substr(15);
             else return usage_error("unknown fault \"" + v + "\"");
+        } else if (a == "--card") {
+            if (!value(&v) || (v != "sdhc" && v != "sdv2" && v != "sdv1" && v != "mmc" && v != "none")) {
+                return usage_error("--card must be sdhc, sdv2, sdv1, mmc or none");
+            }
+            opts->params["card"] = v;
+        } else if (a == "--card-size") {
+            if (!value(&v) || std::strtoul(v.c_str(), nullptr, 10) < 36) {
+                return usage_error("--card-size needs a number of MiB, at least 36");
+            }
+            opts->params["card_size_mib"] = v;
         } else {
             return usage_error("unknown option \"" + a + "\"");
         }
