@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 using PhCalc = test::AnalogBench;
@@ -222,18 +225,36 @@ TEST_F(QaSimulator, ReadingsFallInsideTheQaLimits)
 
 TEST_F(WorldNoise, SameSeedSameReadings)
 {
+    // Each run is a board of its own; it runs in a child process so that
+    // every run starts from a fresh process, as every boot of the simulator
+    // does.
     auto readings = [this](const char* seed) {
-        begin({{"seed", seed}});
-        openADS1248_iso();
-        ADS1248_gpio_init();
-        ADS1248_gpio_ADG1609_mux(3);
-        std::vector<float> r;
-        for (int i = 0; i < 4; ++i) {
-            r.push_back(pollADS1248_iso(1, 6, 1, 1, 2000));
+        constexpr int N = 4;
+        float r[N] = {};
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            begin({{"seed", seed}});
+            openADS1248_iso();
+            ADS1248_gpio_init();
+            ADS1248_gpio_ADG1609_mux(3);
+            for (float& v : r) {
+                v = pollADS1248_iso(1, 6, 1, 1, 2000);
+            }
+            closeADS1248_iso();
+            ssize_t n = write(fds[1], r, sizeof r);
+            _exit(n == static_cast<ssize_t>(sizeof r) ? 0 : 1);
         }
-        closeADS1248_iso();
-        end();
-        return r;
+        close(fds[1]);
+        ssize_t got = read(fds[0], r, sizeof r);
+        close(fds[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(got, static_cast<ssize_t>(sizeof r));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        return std::vector<float>(r, r + N);
     };
     std::vector<float> a = readings("7");
     std::vector<float> b = readings("7");
