@@ -43,6 +43,7 @@ struct RunShared {
     int end_reason;
     uint32_t console_baud;
     std::size_t script_next;  // next timed-input entry
+    int boots;
     // Console input on its way to the board (typed or scripted).
     uint8_t input[INPUT_QUEUE];
     std::size_t input_head, input_tail;
@@ -409,6 +410,10 @@ void schedule_script()
     devices_boot();
     schedule_script();
     schedule_delivery();
+    g_run->boots++;
+    if (g_opts.boot_hook) {
+        g_opts.boot_hook(g_run->boots);
+    }
     ResetISR();
     // main() returned: the processor runs off the end of the program.
     log("firmware main() returned");

@@ -14,6 +14,7 @@
 #include "platform/host/sim_core.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -43,6 +44,9 @@ struct RunOptions {
     // Parameters of the simulated world behind the sensor inputs and
     // instrument ports ("ph" -> "8.05"); device models read them.
     std::map<std::string, std::string> params;
+    // Tests only: runs inside every boot, just before the processor leaves
+    // reset (boot numbers count from 1 within the run).
+    std::function<void(int boot)> boot_hook;
 };
 
 // Runs the board until the end of the run.  Returns the process exit status

@@ -62,11 +62,9 @@ uint32_t EEPROMProgram(const uint32_t* pui32Data, uint32_t ui32Address, uint32_t
 
 // --- Hibernation module ----------------------------------------------------------------
 
-void HibernateEnableExpClk(uint32_t)
-{
-    sim::hib_state().active = 1;
-    sim::register_access();
-}
+// Only tells the module the processor's clock rate; the module becomes
+// active (its 32 kHz clock running) with the clock configuration.
+void HibernateEnableExpClk(uint32_t) { sim::register_access(); }
 
 bool HibernateIsActive()
 {
@@ -94,6 +92,7 @@ void HibernateGPIORetentionDisable() { sim::consume(92 * sim::NS_PER_US); }
 void HibernateClockConfig(uint32_t ui32Config)
 {
     sim::hib_state().clock_config = ui32Config;
+    sim::hib_state().active = 1;
     sim::consume(92 * sim::NS_PER_US);
 }
 
