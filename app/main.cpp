@@ -8,6 +8,7 @@
 #include "operator/user_io.h"
 #include "platform/platform.h"
 #include "records/system.h"
+#include "sampling/sample.h"
 #include "serial/uartstdio.h"
 
 #include <cstring>
@@ -18,18 +19,32 @@ char prnBuf[1024];
 
 namespace {
 
+// Reads the supply; true (and the voltage in *volts) when it is below the
+// threshold, with the same 5 mV margin as the sample cycle.
+bool supply_low(float* volts)
+{
+    *volts = read_vbat();
+    return static_cast<double>(*volts) < static_cast<double>(sys_data.low_batt_volt) + 0.005;
+}
+
 void run_menu_selection(unsigned char key)
 {
     switch (key) {
     case '4':
         sleep(IDLE, 0);
         break;
-    case '5':
+    case '5': {
+        float fVbat;
+        if (supply_low(&fVbat)) {
+            uprintf("\r\n\r\nVoltage input is low (%.2fv < threshold %.2fv, avoid file operations!!!\r\n",
+                    static_cast<double>(fVbat), static_cast<double>(sys_data.low_batt_volt));
+        }
         if (sys_data.app_cfg[APPCFG_MICROSD_ENABLE] == 0) {
             uprintf("\r\nMicro SD card disabled, file commands are not available\r\n");
             uprintf("   To enable, use 1-Config -> A-App Config to edit app_cfg[APPCFG_MICROSD_ENABLE]=1\r\n");
         }
         break;
+    }
     default:
         // Configure, deploy, test, files and help are added with their
         // modules; any other key only shows the menu again.
@@ -85,6 +100,11 @@ void print_main_menu()
     if (sys_data.app_cfg[APPCFG_MICROSD_ENABLE] == 0) {
         uprintf("\r\nMicroSD card is disabled, use 1-Config -> A-App Config Fields to edit "
                 "app_cfg[APPCFG_MICROSD_ENABLE]=1 to enable\r\n");
+    }
+    float fVbat;
+    if (supply_low(&fVbat)) {
+        uprintf("\r\n\r\nVoltage input is low (%.2fv < threshold %.2fv, avoid file operations\r\n",
+                static_cast<double>(fVbat), static_cast<double>(sys_data.low_batt_volt));
     }
     uprintf("\r\n\r\n\r\nMain Menu -- %s -- Will sleep in %u seconds", FIRMWARE_VERSION_STR, deployDelay);
     uprintf("\r\n1 -- Configure");

@@ -13,6 +13,7 @@ namespace sim {
 
 const char* const USAGE =
     "Usage: varve-sim [options]\n"
+    "       varve-sim card [--board DIR | --image FILE] COMMAND ...  (see varve-sim card --help)\n"
     "\n"
     "Runs the Varve controller firmware on a simulated board.\n"
     "\n"

@@ -12,7 +12,6 @@ int main(int argc, char** argv)
         return sim::card_main(argc - 1, argv + 1);
     }
     sim::RunOptions opts;
-    std::string command;
     int rc = sim::parse_command_line(argc, argv, &opts);
     if (rc >= 0) {
         return rc;

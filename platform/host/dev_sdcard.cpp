@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 
 #include <array>
+#include <memory>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -561,16 +562,16 @@ class SdCard : public SpiDevice {
     std::array<uint8_t, 16> cid_{};
 };
 
-SdCard* g_card = nullptr;
+std::unique_ptr<SdCard> g_card;
 
 } // namespace
 
 // Fits the card (when the run has one) and drives the card-detect line.
 void sdcard_boot()
 {
-    g_card = new SdCard();
+    g_card = std::make_unique<SdCard>();
     bool present = g_card->boot();
-    ssi_attach(SSI0_BASE, g_card);
+    ssi_attach(SSI0_BASE, g_card.get());
     gpio_drive('L', 5, !present);
 }
 

@@ -10,12 +10,14 @@ int varve_firmware_main();
 namespace sim {
 
 void uart_models_boot();
+void ssi_adc_models_boot();
 void analog_boot();
 void sdcard_boot();
 
 void devices_boot()
 {
     uart_models_boot();
+    ssi_adc_models_boot();
     analog_boot();
     // The microSD card (or an empty socket) on SSI0, PA3 and PL5.
     sdcard_boot();

@@ -278,3 +278,16 @@ int32_t ADCSequenceDataGet(uint32_t ui32Base, uint32_t ui32SequenceNum, uint32_t
     sim::register_access();
     return n;
 }
+
+namespace sim {
+
+// Power-on state of the SSI ports and ADC0 (in-process test benches boot
+// several boards in one process).
+void ssi_adc_models_boot()
+{
+    g_ssi = {};
+    g_adc = {};
+    g_adc_source = nullptr;
+}
+
+}  // namespace sim

@@ -242,3 +242,22 @@ TEST(Determinism, SameBoardAndScriptGiveIdenticalTranscripts)
     EXPECT_EQ(test::read_file(a.board_dir + "/eeprom.bin"), test::read_file(b.board_dir + "/eeprom.bin"));
     EXPECT_EQ(test::read_file(a.board_dir + "/fram.bin"), test::read_file(b.board_dir + "/fram.bin"));
 }
+
+TEST(MainMenu, LowSupplyIsWarnedButNothingRefused)
+{
+    auto o = board("lowbatt");
+    o.params["vbat"] = "9.5";
+    o.params["noise"] = "off";
+    auto r = test::run_script(o, "1 5\\r\n", 5);
+    const std::string warn = "\r\n\r\nVoltage input is low (9.50v < threshold 10.00v, avoid file operations";
+    EXPECT_NE(r.transcript.find(warn + "\r\n" + MENU), std::string::npos);
+    // The file selection warns louder and goes on.
+    EXPECT_NE(r.transcript.find("5\n\r" + warn + "!!!\r\n"), std::string::npos);
+}
+
+TEST(MainMenu, HealthySupplyGivesNoWarning)
+{
+    auto o = board("goodbatt");
+    auto r = test::run_script(o, "", 2);
+    EXPECT_EQ(r.transcript.find("Voltage input is low"), std::string::npos);
+}
