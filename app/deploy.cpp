@@ -7,6 +7,12 @@
 
 #include "records/system_data.h"
 
-void deploy(int /*state*/) { sys_samp.state = IDLE; }
+void deploy(int /*state*/)
+{
+    sys_samp.state = IDLE;
+}
 
-int exec_command(int /*timeout*/) { return 0; }
+int exec_command(int /*timeout*/)
+{
+    return 0;
+}

@@ -41,7 +41,8 @@ void run_menu_selection(unsigned char key)
         }
         if (sys_data.app_cfg[APPCFG_MICROSD_ENABLE] == 0) {
             uprintf("\r\nMicro SD card disabled, file commands are not available\r\n");
-            uprintf("   To enable, use 1-Config -> A-App Config to edit app_cfg[APPCFG_MICROSD_ENABLE]=1\r\n");
+            uprintf(
+                "   To enable, use 1-Config -> A-App Config to edit app_cfg[APPCFG_MICROSD_ENABLE]=1\r\n");
         }
         break;
     }
@@ -75,7 +76,7 @@ void menu_timeout()
     }
 }
 
-}  // namespace
+} // namespace
 
 void eeprom_firmware_qa_check()
 {

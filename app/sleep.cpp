@@ -16,7 +16,7 @@ constexpr uint32_t RTC_TRIM_NONE = 0x7FFF;
 // match is always set in the future.
 constexpr uint32_t MIN_SLEEP_S = 2;
 
-}  // namespace
+} // namespace
 
 void sleep(int state, uint32_t wake_time)
 {

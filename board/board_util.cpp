@@ -14,48 +14,153 @@ namespace {
 volatile uint32_t timer_1ms;
 volatile uint32_t timer_10ms;
 
-void line_high(uint32_t port, uint8_t pin) { GPIOPinWrite(port, pin, pin); }
-void line_low(uint32_t port, uint8_t pin) { GPIOPinWrite(port, pin, 0); }
+void line_high(uint32_t port, uint8_t pin)
+{
+    GPIOPinWrite(port, pin, pin);
+}
+void line_low(uint32_t port, uint8_t pin)
+{
+    GPIOPinWrite(port, pin, 0);
+}
 
-}  // namespace
+} // namespace
 
-void pwr_iso_on() { line_high(GPIO_PORTK_BASE, GPIO_PIN_2); }
-void pwr_iso_off() { line_low(GPIO_PORTK_BASE, GPIO_PIN_2); }
-void pwr_env_mon_on() { line_high(GPIO_PORTM_BASE, GPIO_PIN_7); }
-void pwr_env_mon_off() { line_low(GPIO_PORTM_BASE, GPIO_PIN_7); }
-void pwr_vbat_mon_on() { line_high(GPIO_PORTM_BASE, GPIO_PIN_6); }
-void pwr_vbat_mon_off() { line_low(GPIO_PORTM_BASE, GPIO_PIN_6); }
-void pwr_ctd_on() { line_high(GPIO_PORTD_BASE, GPIO_PIN_0); }
-void pwr_ctd_off() { line_low(GPIO_PORTD_BASE, GPIO_PIN_0); }
-void pwr_aux_pwr1_on() { line_high(GPIO_PORTD_BASE, GPIO_PIN_1); }
-void pwr_aux_pwr1_off() { line_low(GPIO_PORTD_BASE, GPIO_PIN_1); }
-void pwr_aux_pwr2_on() { line_high(GPIO_PORTD_BASE, GPIO_PIN_2); }
-void pwr_aux_pwr2_off() { line_low(GPIO_PORTD_BASE, GPIO_PIN_2); }
-void pwr_aux_pwr3_on() { line_high(GPIO_PORTD_BASE, GPIO_PIN_3); }
-void pwr_aux_pwr3_off() { line_low(GPIO_PORTD_BASE, GPIO_PIN_3); }
-void pressure_on() { line_high(GPIO_PORTM_BASE, GPIO_PIN_5); }
-void pressure_off() { line_low(GPIO_PORTM_BASE, GPIO_PIN_5); }
-void console_on() { line_low(GPIO_PORTL_BASE, GPIO_PIN_0 | GPIO_PIN_1); }
-void console_off() { line_high(GPIO_PORTL_BASE, GPIO_PIN_0 | GPIO_PIN_1); }
-void PORTXXX_on() { line_high(GPIO_PORTL_BASE, GPIO_PIN_7); }
-void PORTXXX_off() { line_low(GPIO_PORTL_BASE, GPIO_PIN_7); }
+void pwr_iso_on()
+{
+    line_high(GPIO_PORTK_BASE, GPIO_PIN_2);
+}
+void pwr_iso_off()
+{
+    line_low(GPIO_PORTK_BASE, GPIO_PIN_2);
+}
+void pwr_env_mon_on()
+{
+    line_high(GPIO_PORTM_BASE, GPIO_PIN_7);
+}
+void pwr_env_mon_off()
+{
+    line_low(GPIO_PORTM_BASE, GPIO_PIN_7);
+}
+void pwr_vbat_mon_on()
+{
+    line_high(GPIO_PORTM_BASE, GPIO_PIN_6);
+}
+void pwr_vbat_mon_off()
+{
+    line_low(GPIO_PORTM_BASE, GPIO_PIN_6);
+}
+void pwr_ctd_on()
+{
+    line_high(GPIO_PORTD_BASE, GPIO_PIN_0);
+}
+void pwr_ctd_off()
+{
+    line_low(GPIO_PORTD_BASE, GPIO_PIN_0);
+}
+void pwr_aux_pwr1_on()
+{
+    line_high(GPIO_PORTD_BASE, GPIO_PIN_1);
+}
+void pwr_aux_pwr1_off()
+{
+    line_low(GPIO_PORTD_BASE, GPIO_PIN_1);
+}
+void pwr_aux_pwr2_on()
+{
+    line_high(GPIO_PORTD_BASE, GPIO_PIN_2);
+}
+void pwr_aux_pwr2_off()
+{
+    line_low(GPIO_PORTD_BASE, GPIO_PIN_2);
+}
+void pwr_aux_pwr3_on()
+{
+    line_high(GPIO_PORTD_BASE, GPIO_PIN_3);
+}
+void pwr_aux_pwr3_off()
+{
+    line_low(GPIO_PORTD_BASE, GPIO_PIN_3);
+}
+void pressure_on()
+{
+    line_high(GPIO_PORTM_BASE, GPIO_PIN_5);
+}
+void pressure_off()
+{
+    line_low(GPIO_PORTM_BASE, GPIO_PIN_5);
+}
+void console_on()
+{
+    line_low(GPIO_PORTL_BASE, GPIO_PIN_0 | GPIO_PIN_1);
+}
+void console_off()
+{
+    line_high(GPIO_PORTL_BASE, GPIO_PIN_0 | GPIO_PIN_1);
+}
+void PORTXXX_on()
+{
+    line_high(GPIO_PORTL_BASE, GPIO_PIN_7);
+}
+void PORTXXX_off()
+{
+    line_low(GPIO_PORTL_BASE, GPIO_PIN_7);
+}
 
-int uSD_present() { return GPIOPinRead(GPIO_PORTL_BASE, GPIO_PIN_5) == 0 ? 1 : 0; }
+int uSD_present()
+{
+    return GPIOPinRead(GPIO_PORTL_BASE, GPIO_PIN_5) == 0 ? 1 : 0;
+}
 
 // The PWM drive keeps a copy of the solenoid and pump line states; until it
 // is built the lines are switched alone.
-void pwr_soln_on() { line_high(GPIO_PORTG_BASE, GPIO_PIN_1 | GPIO_PIN_3); }
-void pwr_soln_off() { line_low(GPIO_PORTG_BASE, GPIO_PIN_1 | GPIO_PIN_3); }
-void pump_on() { pwr_aux_pwr1_on(); }
-void pump_off() { pwr_aux_pwr1_off(); }
-void pump1_on() { pump_on(); }
-void pump1_off() { pump_off(); }
-void pump2_on() { pwr_aux_pwr2_on(); }
-void pump2_off() { pwr_aux_pwr2_off(); }
-void pump3_on() { pwr_aux_pwr3_on(); }
-void pump3_off() { pwr_aux_pwr3_off(); }
-void pump4_on() { pwr_soln_on(); }
-void pump4_off() { pwr_soln_off(); }
+void pwr_soln_on()
+{
+    line_high(GPIO_PORTG_BASE, GPIO_PIN_1 | GPIO_PIN_3);
+}
+void pwr_soln_off()
+{
+    line_low(GPIO_PORTG_BASE, GPIO_PIN_1 | GPIO_PIN_3);
+}
+void pump_on()
+{
+    pwr_aux_pwr1_on();
+}
+void pump_off()
+{
+    pwr_aux_pwr1_off();
+}
+void pump1_on()
+{
+    pump_on();
+}
+void pump1_off()
+{
+    pump_off();
+}
+void pump2_on()
+{
+    pwr_aux_pwr2_on();
+}
+void pump2_off()
+{
+    pwr_aux_pwr2_off();
+}
+void pump3_on()
+{
+    pwr_aux_pwr3_on();
+}
+void pump3_off()
+{
+    pwr_aux_pwr3_off();
+}
+void pump4_on()
+{
+    pwr_soln_on();
+}
+void pump4_off()
+{
+    pwr_soln_off();
+}
 
 void led_red_on()
 {
@@ -127,10 +232,22 @@ void led_init()
     ledGreenState = 0;
 }
 
-void led_power_on() { led_green_on(); }
-void led_power_off() { led_green_off(); }
-void led_sampling_on() { led_red_on(); }
-void led_sampling_off() { led_red_off(); }
+void led_power_on()
+{
+    led_green_on();
+}
+void led_power_off()
+{
+    led_green_off();
+}
+void led_sampling_on()
+{
+    led_red_on();
+}
+void led_sampling_off()
+{
+    led_red_off();
+}
 
 void profile_on(int target)
 {
@@ -207,4 +324,7 @@ void ms_delay(unsigned int msec)
     }
 }
 
-void delay_msec(unsigned int msec) { ms_delay(msec); }
+void delay_msec(unsigned int msec)
+{
+    ms_delay(msec);
+}

@@ -23,7 +23,7 @@ void output(uint32_t port, uint8_t pins, bool high)
 // The on-chip converter reports ready within a few cycles of its reset.
 constexpr uint32_t ADC_READY_POLL_LIMIT = 10000;
 
-}  // namespace
+} // namespace
 
 void init_TM4C123GH6PGE_144pin()
 {
@@ -35,24 +35,24 @@ void init_TM4C123GH6PGE_144pin()
     led_power_on();
     ms_delay(2);
 
-    output(GPIO_PORTB_BASE, GPIO_PIN_2 | GPIO_PIN_3, true);  // I2C lines idle
-    output(GPIO_PORTD_BASE, GPIO_PIN_0 | GPIO_PIN_1 | GPIO_PIN_2 | GPIO_PIN_3, false);  // supplies off
+    output(GPIO_PORTB_BASE, GPIO_PIN_2 | GPIO_PIN_3, true);                            // I2C lines idle
+    output(GPIO_PORTD_BASE, GPIO_PIN_0 | GPIO_PIN_1 | GPIO_PIN_2 | GPIO_PIN_3, false); // supplies off
     GPIOPinTypeGPIOOutput(GPIO_PORTE_BASE, GPIO_PIN_3);
-    output(GPIO_PORTP_BASE, GPIO_PIN_2, true);  // red lit
-    GPIOPinWrite(GPIO_PORTE_BASE, GPIO_PIN_3, 0);  // green off
-    output(GPIO_PORTG_BASE, GPIO_PIN_1 | GPIO_PIN_3, false);  // solenoid driver off
-    output(GPIO_PORTH_BASE, GPIO_PIN_0 | GPIO_PIN_1, false);  // converter SPI clock and chip select parked
+    output(GPIO_PORTP_BASE, GPIO_PIN_2, true);               // red lit
+    GPIOPinWrite(GPIO_PORTE_BASE, GPIO_PIN_3, 0);            // green off
+    output(GPIO_PORTG_BASE, GPIO_PIN_1 | GPIO_PIN_3, false); // solenoid driver off
+    output(GPIO_PORTH_BASE, GPIO_PIN_0 | GPIO_PIN_1, false); // converter SPI clock and chip select parked
     GPIOPinTypeGPIOInput(GPIO_PORTH_BASE, GPIO_PIN_2);
     output(GPIO_PORTH_BASE, GPIO_PIN_3, false);
-    output(GPIO_PORTK_BASE, GPIO_PIN_2, false);  // isolated side off
-    output(GPIO_PORTL_BASE, GPIO_PIN_0 | GPIO_PIN_1, false);  // console transceiver on
-    output(GPIO_PORTL_BASE, GPIO_PIN_2, false);  // optode port off
-    GPIOPinTypeGPIOInput(GPIO_PORTL_BASE, GPIO_PIN_5);  // card detect
+    output(GPIO_PORTK_BASE, GPIO_PIN_2, false);              // isolated side off
+    output(GPIO_PORTL_BASE, GPIO_PIN_0 | GPIO_PIN_1, false); // console transceiver on
+    output(GPIO_PORTL_BASE, GPIO_PIN_2, false);              // optode port off
+    GPIOPinTypeGPIOInput(GPIO_PORTL_BASE, GPIO_PIN_5);       // card detect
     output(GPIO_PORTM_BASE, GPIO_PIN_0 | GPIO_PIN_1, false);
-    output(GPIO_PORTM_BASE, GPIO_PIN_6 | GPIO_PIN_7, false);  // battery divider and environment sensors off
+    output(GPIO_PORTM_BASE, GPIO_PIN_6 | GPIO_PIN_7, false); // battery divider and environment sensors off
     output(GPIO_PORTN_BASE, GPIO_PIN_4, false);
-    GPIOPinTypeGPIOInput(GPIO_PORTN_BASE, GPIO_PIN_3);  // converter DRDY
-    output(GPIO_PORTN_BASE, GPIO_PIN_5 | GPIO_PIN_6, true);  // converter RESET and START high
+    GPIOPinTypeGPIOInput(GPIO_PORTN_BASE, GPIO_PIN_3);      // converter DRDY
+    output(GPIO_PORTN_BASE, GPIO_PIN_5 | GPIO_PIN_6, true); // converter RESET and START high
     GPIOPinTypeGPIOOutput(GPIO_PORTP_BASE, GPIO_PIN_2);
     GPIOPinWrite(GPIO_PORTD_BASE, GPIO_PIN_2, 0);
 

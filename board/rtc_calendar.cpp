@@ -5,13 +5,16 @@ namespace {
 
 struct tm g_tm;
 
-bool is_leap(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool is_leap(int64_t year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 // Days from 1900-01-01 to the first of January of `year`.
 int64_t days_before_year(int64_t year)
 {
     int64_t y = year - 1;
-    int64_t days_to = y * 365 + y / 4 - y / 100 + y / 400;  // from year 1 to `year`
+    int64_t days_to = y * 365 + y / 4 - y / 100 + y / 400; // from year 1 to `year`
     const int64_t y1900 = 1899;
     int64_t days_1900 = y1900 * 365 + y1900 / 4 - y1900 / 100 + y1900 / 400;
     return days_to - days_1900;
@@ -31,7 +34,7 @@ int64_t floor_div(int64_t a, int64_t b)
     return q;
 }
 
-}  // namespace
+} // namespace
 
 void rtc_breakdown(uint32_t seconds, struct tm* out)
 {
@@ -40,7 +43,7 @@ void rtc_breakdown(uint32_t seconds, struct tm* out)
     out->tm_hour = static_cast<int>(rem / 3600);
     out->tm_min = static_cast<int>(rem % 3600 / 60);
     out->tm_sec = static_cast<int>(rem % 60);
-    out->tm_wday = static_cast<int>((days + 1) % 7);  // 1900-01-01 was a Monday
+    out->tm_wday = static_cast<int>((days + 1) % 7); // 1900-01-01 was a Monday
     int64_t year = 1900 + days / 366;
     while (days_before_year(year + 1) <= days) {
         ++year;
@@ -64,7 +67,8 @@ uint32_t rtc_mktime(struct tm* t)
     // and days beyond their ranges simply add up.
     int64_t year = 1900 + static_cast<int64_t>(t->tm_year) + floor_div(t->tm_mon, 12);
     int64_t month = t->tm_mon - floor_div(t->tm_mon, 12) * 12;
-    int64_t days = days_before_year(year) + k_days_before_month[is_leap(year) ? 1 : 0][month] + t->tm_mday - 1;
+    int64_t days =
+        days_before_year(year) + k_days_before_month[is_leap(year) ? 1 : 0][month] + t->tm_mday - 1;
     int64_t seconds = days * 86400 + static_cast<int64_t>(t->tm_hour) * 3600 +
                       static_cast<int64_t>(t->tm_min) * 60 + t->tm_sec;
     uint32_t count = static_cast<uint32_t>(seconds + RTC_ZONE_OFFSET_S);

@@ -14,7 +14,7 @@ void set_text(char* field, std::size_t size, const char* text)
     std::snprintf(field, size, "%s", text);
 }
 
-}  // namespace
+} // namespace
 
 void ads1248_sampling_defaults()
 {
@@ -76,11 +76,26 @@ void config_sys_data_default_init()
 
     std::memset(sys_data.data_cfg, 0, sizeof sys_data.data_cfg);
     static const unsigned char on_by_default[] = {
-        CFG_SAMPLE_NUM,       CFG_TIMESTAMP,      CFG_V_THERMISTOR,    CFG_V_THERMISTOR_STD,
-        CFG_CALC_TEMP,        CFG_VRSI,           CFG_VRSI_STD,        CFG_CALC_PH_VRSI,
-        CFG_VRSE,             CFG_VRSE_STD,       CFG_VRSI_BIASED,     CFG_V_COUNTER_ELECT,
-        CFG_V_COUNTER_ELECT_STD, CFG_I_COUNTER,   CFG_I_SUBSTRATE,     CFG_VIN_BAT_VOLT,
-        CFG_BIAS_BAT_POS,     CFG_BIAS_BAT_NEG,   CFG_BRD_TEMP,        CFG_BRD_HUMIDITY,
+        CFG_SAMPLE_NUM,
+        CFG_TIMESTAMP,
+        CFG_V_THERMISTOR,
+        CFG_V_THERMISTOR_STD,
+        CFG_CALC_TEMP,
+        CFG_VRSI,
+        CFG_VRSI_STD,
+        CFG_CALC_PH_VRSI,
+        CFG_VRSE,
+        CFG_VRSE_STD,
+        CFG_VRSI_BIASED,
+        CFG_V_COUNTER_ELECT,
+        CFG_V_COUNTER_ELECT_STD,
+        CFG_I_COUNTER,
+        CFG_I_SUBSTRATE,
+        CFG_VIN_BAT_VOLT,
+        CFG_BIAS_BAT_POS,
+        CFG_BIAS_BAT_NEG,
+        CFG_BRD_TEMP,
+        CFG_BRD_HUMIDITY,
     };
     for (unsigned char idx : on_by_default) {
         sys_data.data_cfg[idx] = 1;

@@ -42,7 +42,10 @@ void wait_for_line()
     }
 }
 
-bool line_ready() { return UARTPeek('\r') >= 0 || UARTRxBytesAvail() >= CONSOLE_RX_RING - 1; }
+bool line_ready()
+{
+    return UARTPeek('\r') >= 0 || UARTRxBytesAvail() >= CONSOLE_RX_RING - 1;
+}
 
 void print_time_text(uint32_t t)
 {
@@ -65,7 +68,7 @@ bool parse_group(const char* text, int* value)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int uprintf(const char* pcString, ...)
 {
@@ -105,9 +108,15 @@ unsigned char get_key()
     return static_cast<unsigned char>(line[0]);
 }
 
-unsigned char rx_console_byte() { return get_key(); }
+unsigned char rx_console_byte()
+{
+    return get_key();
+}
 
-int getChar() { return UARTgetc(); }
+int getChar()
+{
+    return UARTgetc();
+}
 
 int getchar_timed(int timeout)
 {
@@ -144,16 +153,25 @@ int yesOrNoMenuChoice(const char* prompt, int defaultChoice)
     uprintf("%s", prompt);
     switch (get_key()) {
     case 'Y':
-    case 'y': return 1;
+    case 'y':
+        return 1;
     case 'N':
-    case 'n': return 0;
-    default: return defaultChoice;
+    case 'n':
+        return 0;
+    default:
+        return defaultChoice;
     }
 }
 
-void printCurrentTime() { print_time_text(HibernateRTCGet()); }
+void printCurrentTime()
+{
+    print_time_text(HibernateRTCGet());
+}
 
-void print_time_t_Time(uint32_t t) { print_time_text(t); }
+void print_time_t_Time(uint32_t t)
+{
+    print_time_text(t);
+}
 
 uint32_t getDateAndTime()
 {
@@ -175,13 +193,13 @@ uint32_t getDateAndTime()
             continue;
         }
         int month, day, year, hour, minute, second;
-        if (!parse_group(entry + 0, &month) || !parse_group(entry + 3, &day) || !parse_group(entry + 6, &year) ||
-            !parse_group(entry + 9, &hour) || !parse_group(entry + 12, &minute) ||
-            !parse_group(entry + 15, &second)) {
+        if (!parse_group(entry + 0, &month) || !parse_group(entry + 3, &day) ||
+            !parse_group(entry + 6, &year) || !parse_group(entry + 9, &hour) ||
+            !parse_group(entry + 12, &minute) || !parse_group(entry + 15, &second)) {
             continue;
         }
-        if (month < 1 || month > 12 || day < 1 || day > 31 || year < 0 || year > 99 || hour < 0 || hour > 23 ||
-            minute < 0 || minute > 59 || second < 0 || second > 61) {
+        if (month < 1 || month > 12 || day < 1 || day > 31 || year < 0 || year > 99 || hour < 0 ||
+            hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 61) {
             continue;
         }
         struct tm t {};

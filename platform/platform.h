@@ -199,8 +199,8 @@ void GPIOPinConfigure(uint32_t ui32PinConfig);
 void GPIOPinTypeGPIOOutput(uint32_t ui32Port, uint8_t ui8Pins);
 void GPIOPinTypeGPIOInput(uint32_t ui32Port, uint8_t ui8Pins);
 void GPIOPinTypeUART(uint32_t ui32Port, uint8_t ui8Pins);
-void GPIOPinTypeI2C(uint32_t ui32Port, uint8_t ui8Pins);     // data line, open drain
-void GPIOPinTypeI2CSCL(uint32_t ui32Port, uint8_t ui8Pins);  // clock line, push-pull
+void GPIOPinTypeI2C(uint32_t ui32Port, uint8_t ui8Pins);    // data line, open drain
+void GPIOPinTypeI2CSCL(uint32_t ui32Port, uint8_t ui8Pins); // clock line, push-pull
 void GPIOPinTypeSSI(uint32_t ui32Port, uint8_t ui8Pins);
 void GPIOPinTypeADC(uint32_t ui32Port, uint8_t ui8Pins);
 void GPIOPadConfigSet(uint32_t ui32Port, uint8_t ui8Pins, uint32_t ui32Strength, uint32_t ui32PadType);

@@ -27,7 +27,7 @@ void i2c0_wait_idle()
     }
 }
 
-}  // namespace
+} // namespace
 
 void i2c0_init(int bFast)
 {

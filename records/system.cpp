@@ -17,7 +17,7 @@ uint32_t* sys_data_words(uint32_t byte_offset)
     return reinterpret_cast<uint32_t*>(reinterpret_cast<unsigned char*>(&sys_data) + byte_offset);
 }
 
-}  // namespace
+} // namespace
 
 void retrieveSysDataVariables()
 {
@@ -35,7 +35,8 @@ uint32_t storeSysDataVariables()
     storeSysSampFRAMVariables();
     uint32_t status = EEPROMProgram(sys_data_words(0), SYS_DATA_EEPROM_ADDR, SYS_DATA_HEAD_BYTES);
     if (status == 0) {
-        status = EEPROMProgram(sys_data_words(SYS_DATA_HEAD_BYTES), SYS_DATA_TAIL_EEPROM_ADDR, SYS_DATA_TAIL_BYTES);
+        status = EEPROMProgram(sys_data_words(SYS_DATA_HEAD_BYTES), SYS_DATA_TAIL_EEPROM_ADDR,
+                               SYS_DATA_TAIL_BYTES);
     }
     return status;
 }
@@ -69,4 +70,7 @@ void storeSysSampFRAMVariables()
     fram_sys_samp_store();
 }
 
-struct tm* get_RTC_time() { return rtc_localtime(HibernateRTCGet()); }
+struct tm* get_RTC_time()
+{
+    return rtc_localtime(HibernateRTCGet());
+}

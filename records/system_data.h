@@ -162,7 +162,7 @@ struct systemData {
 
 // Deployment progress, kept in FRAM.
 struct systemSamplingData {
-    int32_t state;  // a deploy_state value
+    int32_t state; // a deploy_state value
     uint32_t nextWakeUp;
     uint32_t next_gdata_fptr;
     uint32_t current_sample;

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make ninja-build pkg-config
+  cmake g++ make ninja-build pkg-config clang-format git
   libgtest-dev libgmock-dev libbenchmark-dev
   gcc-arm-none-eabi binutils-arm-none-eabi
   picolibc-arm-none-eabi libstdc++-arm-none-eabi-picolibc

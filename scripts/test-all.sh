@@ -5,6 +5,9 @@ cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
+echo "=== layout"
+./scripts/check-format.sh
+
 for preset in host host-asan target; do
   echo "=== build: $preset"
   cmake --preset "$preset" >/dev/null

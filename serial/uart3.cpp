@@ -24,6 +24,12 @@ void uart3_port_open()
     uart3_echo_set(false);
 }
 
-void uart3_port_close() { GPIOPinWrite(GPIO_PORTL_BASE, GPIO_PIN_2, 0); }
+void uart3_port_close()
+{
+    GPIOPinWrite(GPIO_PORTL_BASE, GPIO_PIN_2, 0);
+}
 
-int uart3_rx_buf(char* pcBuf, uint32_t ui32Len) { return uart_port_read_exact(&s_port, pcBuf, ui32Len); }
+int uart3_rx_buf(char* pcBuf, uint32_t ui32Len)
+{
+    return uart_port_read_exact(&s_port, pcBuf, ui32Len);
+}

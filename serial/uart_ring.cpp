@@ -19,12 +19,27 @@ constexpr uint32_t DELAY_COUNTS_PER_US = 17;
 // baud takes about 4.3 s.
 constexpr uint32_t TX_DRAIN_LIMIT_US = 10u * 1000u * 1000u;
 
-uint32_t advance(uint32_t index, uint32_t size) { return (index + 1) & (size - 1); }
+uint32_t advance(uint32_t index, uint32_t size)
+{
+    return (index + 1) & (size - 1);
+}
 
-bool rx_full(uartPort* p) { return IsBufferFull(p->rx_read, p->rx_write, p->rx_size); }
-bool rx_empty(uartPort* p) { return IsBufferEmpty(p->rx_read, p->rx_write); }
-bool tx_full(uartPort* p) { return IsBufferFull(p->tx_read, p->tx_write, p->tx_size); }
-bool tx_empty(uartPort* p) { return IsBufferEmpty(p->tx_read, p->tx_write); }
+bool rx_full(uartPort* p)
+{
+    return IsBufferFull(p->rx_read, p->rx_write, p->rx_size);
+}
+bool rx_empty(uartPort* p)
+{
+    return IsBufferEmpty(p->rx_read, p->rx_write);
+}
+bool tx_full(uartPort* p)
+{
+    return IsBufferFull(p->tx_read, p->tx_write, p->tx_size);
+}
+bool tx_empty(uartPort* p)
+{
+    return IsBufferEmpty(p->tx_read, p->tx_write);
+}
 
 void rx_store(uartPort* p, unsigned char c)
 {
@@ -49,7 +64,7 @@ void wait_rx(uartPort* p)
     }
 }
 
-}  // namespace
+} // namespace
 
 bool IsBufferFull(volatile uint32_t* pui32Read, volatile uint32_t* pui32Write, uint32_t ui32Size)
 {
@@ -76,7 +91,8 @@ void uart_port_setup(uartPort* p, uint32_t periph, uint32_t baud, uint32_t src_c
         return;
     }
     SysCtlPeripheralEnable(periph);
-    UARTConfigSetExpClk(p->base, src_clock, baud, UART_CONFIG_WLEN_8 | UART_CONFIG_STOP_ONE | UART_CONFIG_PAR_NONE);
+    UARTConfigSetExpClk(p->base, src_clock, baud,
+                        UART_CONFIG_WLEN_8 | UART_CONFIG_STOP_ONE | UART_CONFIG_PAR_NONE);
     UARTFIFOLevelSet(p->base, UART_FIFO_TX1_8, UART_FIFO_RX1_8);
     uart_port_flush_rx(p);
     uart_port_flush_tx(p, true);
@@ -167,7 +183,10 @@ unsigned char uart_port_getc(uartPort* p)
     return c;
 }
 
-int uart_port_rx_avail(uartPort* p) { return static_cast<int>(GetBufferCount(p->rx_read, p->rx_write, p->rx_size)); }
+int uart_port_rx_avail(uartPort* p)
+{
+    return static_cast<int>(GetBufferCount(p->rx_read, p->rx_write, p->rx_size));
+}
 
 int uart_port_tx_free(uartPort* p)
 {
@@ -213,9 +232,15 @@ void uart_port_flush_tx(uartPort* p, bool discard)
     }
 }
 
-bool uart_port_tx_empty(uartPort* p) { return tx_empty(p); }
+bool uart_port_tx_empty(uartPort* p)
+{
+    return tx_empty(p);
+}
 
-void uart_port_echo_set(uartPort* p, bool enable) { *p->disable_echo = enable ? 0 : 1; }
+void uart_port_echo_set(uartPort* p, bool enable)
+{
+    *p->disable_echo = enable ? 0 : 1;
+}
 
 void uart_port_drain_polled(uartPort* p, uint32_t ms)
 {

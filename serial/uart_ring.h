@@ -7,20 +7,20 @@
 #include <cstdint>
 
 struct uartPort {
-    uint32_t base;       // UART base address
-    uint32_t interrupt;  // interrupt number
+    uint32_t base;      // UART base address
+    uint32_t interrupt; // interrupt number
     unsigned char* tx_buf;
-    uint32_t tx_size;  // power of two
+    uint32_t tx_size; // power of two
     unsigned char* rx_buf;
-    uint32_t rx_size;  // power of two
+    uint32_t rx_size; // power of two
     volatile uint32_t* tx_write;
     volatile uint32_t* tx_read;
     volatile uint32_t* rx_write;
     volatile uint32_t* rx_read;
-    volatile unsigned char* disable_echo;  // non-zero: echo and line editing off
-    volatile unsigned char* last_was_cr;   // CR received since the last LF
-    bool cr_before_lf;                     // writes turn "\n" into "\r\n"
-    bool esc_ends_line;                    // line input also ends at ESC
+    volatile unsigned char* disable_echo; // non-zero: echo and line editing off
+    volatile unsigned char* last_was_cr;  // CR received since the last LF
+    bool cr_before_lf;                    // writes turn "\n" into "\r\n"
+    bool esc_ends_line;                   // line input also ends at ESC
 };
 
 // Ring rules: a ring of N bytes holds at most N - 1.
@@ -48,63 +48,99 @@ bool uart_port_tx_empty(uartPort* p);
 void uart_port_drain_polled(uartPort* p, uint32_t ms);
 
 // Operations of a sensor-port instance, named uartN_... after its number.
-#define UART_PORT_OPERATIONS(N)                                                                                \
-    void uart##N##_init();                                                                                      \
-    void uart##N##_setup(uint32_t ui32Baud, uint32_t ui32SrcClock);                                             \
-    void uart##N##_port_open();                                                                                 \
-    void uart##N##_port_close();                                                                                \
-    int uart##N##_write(const char* pcBuf, uint32_t ui32Len);                                                   \
-    int uart##N##_rx_str(char* pcBuf, uint32_t ui32Len);                                                        \
-    unsigned char uart##N##_rx_byte();                                                                          \
-    void uart##N##_tx_byte(unsigned char c);                                                                    \
-    int uart##N##_rx_bytes_avail();                                                                             \
-    int uart##N##_tx_bufr_bytes_free();                                                                         \
-    int uart##N##_rx_bufr_peek(unsigned char ucChar);                                                           \
-    void uart##N##_rx_bufr_flush();                                                                             \
-    void uart##N##_tx_bufr_flush(bool bDiscard);                                                                \
-    void uart##N##_echo_set(bool bEnable);                                                                      \
+#define UART_PORT_OPERATIONS(N)                                                                              \
+    void uart##N##_init();                                                                                   \
+    void uart##N##_setup(uint32_t ui32Baud, uint32_t ui32SrcClock);                                          \
+    void uart##N##_port_open();                                                                              \
+    void uart##N##_port_close();                                                                             \
+    int uart##N##_write(const char* pcBuf, uint32_t ui32Len);                                                \
+    int uart##N##_rx_str(char* pcBuf, uint32_t ui32Len);                                                     \
+    unsigned char uart##N##_rx_byte();                                                                       \
+    void uart##N##_tx_byte(unsigned char c);                                                                 \
+    int uart##N##_rx_bytes_avail();                                                                          \
+    int uart##N##_tx_bufr_bytes_free();                                                                      \
+    int uart##N##_rx_bufr_peek(unsigned char ucChar);                                                        \
+    void uart##N##_rx_bufr_flush();                                                                          \
+    void uart##N##_tx_bufr_flush(bool bDiscard);                                                             \
+    void uart##N##_echo_set(bool bEnable);                                                                   \
     void uart##N##_isr();
 
 // Defines the rings of instance N and its operations on the shared design.
 // The instance's init/port_open/port_close are written by the module itself.
-#define UART_PORT_INSTANCE(N, BASE, INTERRUPT, PERIPH, RX_SIZE, TX_SIZE, ESC_ENDS_LINE)                       \
-    namespace {                                                                                                 \
-    unsigned char g_pcUARTTxBuffer[TX_SIZE];                                                                    \
-    unsigned char g_pcUARTRxBuffer[RX_SIZE];                                                                    \
-    volatile uint32_t g_ui32UARTTxWriteIndex;                                                                   \
-    volatile uint32_t g_ui32UARTTxReadIndex;                                                                    \
-    volatile uint32_t g_ui32UARTRxWriteIndex;                                                                   \
-    volatile uint32_t g_ui32UARTRxReadIndex;                                                                    \
-    volatile unsigned char g_bDisableEcho = 1;                                                                  \
-    volatile unsigned char bLastWasCR;                                                                          \
-    uartPort s_port = {BASE,                                                                                    \
-                       INTERRUPT,                                                                               \
-                       g_pcUARTTxBuffer,                                                                        \
-                       TX_SIZE,                                                                                 \
-                       g_pcUARTRxBuffer,                                                                        \
-                       RX_SIZE,                                                                                 \
-                       &g_ui32UARTTxWriteIndex,                                                                 \
-                       &g_ui32UARTTxReadIndex,                                                                  \
-                       &g_ui32UARTRxWriteIndex,                                                                 \
-                       &g_ui32UARTRxReadIndex,                                                                  \
-                       &g_bDisableEcho,                                                                         \
-                       &bLastWasCR,                                                                             \
-                       true,                                                                                    \
-                       ESC_ENDS_LINE};                                                                          \
-    }                                                                                                           \
-    void UART##N##_tx_prime() { uart_port_tx_prime(&s_port); }                                                  \
-    void uart##N##_setup(uint32_t ui32Baud, uint32_t ui32SrcClock)                                              \
-    {                                                                                                           \
-        uart_port_setup(&s_port, PERIPH, ui32Baud, ui32SrcClock);                                               \
-    }                                                                                                           \
-    int uart##N##_write(const char* pcBuf, uint32_t ui32Len) { return uart_port_write(&s_port, pcBuf, ui32Len); } \
-    int uart##N##_rx_str(char* pcBuf, uint32_t ui32Len) { return uart_port_gets(&s_port, pcBuf, ui32Len); }     \
-    unsigned char uart##N##_rx_byte() { return uart_port_getc(&s_port); }                                       \
-    void uart##N##_tx_byte(unsigned char c) { uart_port_tx_byte(&s_port, c); }                                  \
-    int uart##N##_rx_bytes_avail() { return uart_port_rx_avail(&s_port); }                                      \
-    int uart##N##_tx_bufr_bytes_free() { return uart_port_tx_free(&s_port); }                                   \
-    int uart##N##_rx_bufr_peek(unsigned char ucChar) { return uart_port_peek(&s_port, ucChar); }                \
-    void uart##N##_rx_bufr_flush() { uart_port_flush_rx(&s_port); }                                             \
-    void uart##N##_tx_bufr_flush(bool bDiscard) { uart_port_flush_tx(&s_port, bDiscard); }                      \
-    void uart##N##_echo_set(bool bEnable) { uart_port_echo_set(&s_port, bEnable); }                             \
-    void uart##N##_isr() { uart_port_isr(&s_port); }
+#define UART_PORT_INSTANCE(N, BASE, INTERRUPT, PERIPH, RX_SIZE, TX_SIZE, ESC_ENDS_LINE)                      \
+    namespace {                                                                                              \
+    unsigned char g_pcUARTTxBuffer[TX_SIZE];                                                                 \
+    unsigned char g_pcUARTRxBuffer[RX_SIZE];                                                                 \
+    volatile uint32_t g_ui32UARTTxWriteIndex;                                                                \
+    volatile uint32_t g_ui32UARTTxReadIndex;                                                                 \
+    volatile uint32_t g_ui32UARTRxWriteIndex;                                                                \
+    volatile uint32_t g_ui32UARTRxReadIndex;                                                                 \
+    volatile unsigned char g_bDisableEcho = 1;                                                               \
+    volatile unsigned char bLastWasCR;                                                                       \
+    uartPort s_port = {BASE,                                                                                 \
+                       INTERRUPT,                                                                            \
+                       g_pcUARTTxBuffer,                                                                     \
+                       TX_SIZE,                                                                              \
+                       g_pcUARTRxBuffer,                                                                     \
+                       RX_SIZE,                                                                              \
+                       &g_ui32UARTTxWriteIndex,                                                              \
+                       &g_ui32UARTTxReadIndex,                                                               \
+                       &g_ui32UARTRxWriteIndex,                                                              \
+                       &g_ui32UARTRxReadIndex,                                                               \
+                       &g_bDisableEcho,                                                                      \
+                       &bLastWasCR,                                                                          \
+                       true,                                                                                 \
+                       ESC_ENDS_LINE};                                                                       \
+    }                                                                                                        \
+    void UART##N##_tx_prime()                                                                                \
+    {                                                                                                        \
+        uart_port_tx_prime(&s_port);                                                                         \
+    }                                                                                                        \
+    void uart##N##_setup(uint32_t ui32Baud, uint32_t ui32SrcClock)                                           \
+    {                                                                                                        \
+        uart_port_setup(&s_port, PERIPH, ui32Baud, ui32SrcClock);                                            \
+    }                                                                                                        \
+    int uart##N##_write(const char* pcBuf, uint32_t ui32Len)                                                 \
+    {                                                                                                        \
+        return uart_port_write(&s_port, pcBuf, ui32Len);                                                     \
+    }                                                                                                        \
+    int uart##N##_rx_str(char* pcBuf, uint32_t ui32Len)                                                      \
+    {                                                                                                        \
+        return uart_port_gets(&s_port, pcBuf, ui32Len);                                                      \
+    }                                                                                                        \
+    unsigned char uart##N##_rx_byte()                                                                        \
+    {                                                                                                        \
+        return uart_port_getc(&s_port);                                                                      \
+    }                                                                                                        \
+    void uart##N##_tx_byte(unsigned char c)                                                                  \
+    {                                                                                                        \
+        uart_port_tx_byte(&s_port, c);                                                                       \
+    }                                                                                                        \
+    int uart##N##_rx_bytes_avail()                                                                           \
+    {                                                                                                        \
+        return uart_port_rx_avail(&s_port);                                                                  \
+    }                                                                                                        \
+    int uart##N##_tx_bufr_bytes_free()                                                                       \
+    {                                                                                                        \
+        return uart_port_tx_free(&s_port);                                                                   \
+    }                                                                                                        \
+    int uart##N##_rx_bufr_peek(unsigned char ucChar)                                                         \
+    {                                                                                                        \
+        return uart_port_peek(&s_port, ucChar);                                                              \
+    }                                                                                                        \
+    void uart##N##_rx_bufr_flush()                                                                           \
+    {                                                                                                        \
+        uart_port_flush_rx(&s_port);                                                                         \
+    }                                                                                                        \
+    void uart##N##_tx_bufr_flush(bool bDiscard)                                                              \
+    {                                                                                                        \
+        uart_port_flush_tx(&s_port, bDiscard);                                                               \
+    }                                                                                                        \
+    void uart##N##_echo_set(bool bEnable)                                                                    \
+    {                                                                                                        \
+        uart_port_echo_set(&s_port, bEnable);                                                                \
+    }                                                                                                        \
+    void uart##N##_isr()                                                                                     \
+    {                                                                                                        \
+        uart_port_isr(&s_port);                                                                              \
+    }

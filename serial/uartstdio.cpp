@@ -40,7 +40,7 @@ uartPort s_console = {UART0_BASE,
                       false,
                       true};
 
-}  // namespace
+} // namespace
 
 void UARTStdioConfig(uint32_t ui32PortNum, uint32_t ui32Baud, uint32_t ui32SrcClock)
 {
@@ -61,16 +61,55 @@ void UARTPrimeTransmit(uint32_t ui32Base)
     }
 }
 
-int UARTwrite(const char* pcBuf, uint32_t ui32Len) { return uart_port_write(&s_console, pcBuf, ui32Len); }
-int UARTgets(char* pcBuf, uint32_t ui32Len) { return uart_port_gets(&s_console, pcBuf, ui32Len); }
-unsigned char UARTgetc() { return uart_port_getc(&s_console); }
-int UARTRxBytesAvail() { return uart_port_rx_avail(&s_console); }
-int UARTTxBytesFree() { return uart_port_tx_free(&s_console); }
-int UARTPeek(unsigned char ucChar) { return uart_port_peek(&s_console, ucChar); }
-void UARTFlushRx() { uart_port_flush_rx(&s_console); }
-void UARTFlushTx(bool bDiscard) { uart_port_flush_tx(&s_console, bDiscard); }
-void UARTEchoSet(bool bEnable) { uart_port_echo_set(&s_console, bEnable); }
-unsigned char UART_isTxEmpty() { return uart_port_tx_empty(&s_console) ? 1 : 0; }
-void wait_consoleTx() { uart_port_flush_tx(&s_console, false); }
-void UARTStdioIntHandler() { uart_port_isr(&s_console); }
-void UARTTxDrainPolled(uint32_t ms) { uart_port_drain_polled(&s_console, ms); }
+int UARTwrite(const char* pcBuf, uint32_t ui32Len)
+{
+    return uart_port_write(&s_console, pcBuf, ui32Len);
+}
+int UARTgets(char* pcBuf, uint32_t ui32Len)
+{
+    return uart_port_gets(&s_console, pcBuf, ui32Len);
+}
+unsigned char UARTgetc()
+{
+    return uart_port_getc(&s_console);
+}
+int UARTRxBytesAvail()
+{
+    return uart_port_rx_avail(&s_console);
+}
+int UARTTxBytesFree()
+{
+    return uart_port_tx_free(&s_console);
+}
+int UARTPeek(unsigned char ucChar)
+{
+    return uart_port_peek(&s_console, ucChar);
+}
+void UARTFlushRx()
+{
+    uart_port_flush_rx(&s_console);
+}
+void UARTFlushTx(bool bDiscard)
+{
+    uart_port_flush_tx(&s_console, bDiscard);
+}
+void UARTEchoSet(bool bEnable)
+{
+    uart_port_echo_set(&s_console, bEnable);
+}
+unsigned char UART_isTxEmpty()
+{
+    return uart_port_tx_empty(&s_console) ? 1 : 0;
+}
+void wait_consoleTx()
+{
+    uart_port_flush_tx(&s_console, false);
+}
+void UARTStdioIntHandler()
+{
+    uart_port_isr(&s_console);
+}
+void UARTTxDrainPolled(uint32_t ms)
+{
+    uart_port_drain_polled(&s_console, ms);
+}

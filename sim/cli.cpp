@@ -105,7 +105,7 @@ int usage_error(const std::string& msg)
     return 2;
 }
 
-}  // namespace
+} // namespace
 
 int parse_command_line(int argc, char** argv, RunOptions* opts)
 {
@@ -124,13 +124,16 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
             std::fputs(USAGE, stdout);
             return 0;
         } else if (a == "--board") {
-            if (!value(&opts->board_dir)) return usage_error("--board needs a folder");
+            if (!value(&opts->board_dir))
+                return usage_error("--board needs a folder");
         } else if (a == "--blank") {
             opts->blank = true;
         } else if (a == "--start") {
-            if (!value(&opts->start)) return usage_error("--start needs \"YYYY-MM-DD HH:MM:SS\"");
+            if (!value(&opts->start))
+                return usage_error("--start needs \"YYYY-MM-DD HH:MM:SS\"");
         } else if (a == "--until") {
-            if (!value(&v)) return usage_error("--until needs seconds");
+            if (!value(&v))
+                return usage_error("--until needs seconds");
             char* end = nullptr;
             double s = std::strtod(v.c_str(), &end);
             if (end == v.c_str() || *end != '\0' || !(s >= 0) || s > 1e9) {
@@ -138,50 +141,72 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
             }
             opts->until_s = s;
         } else if (a == "--console") {
-            if (!value(&v)) return usage_error("--console needs stdio, pty or none");
-            if (v == "stdio") opts->console = ConsoleMode::Stdio;
-            else if (v == "pty") opts->console = ConsoleMode::Pty;
-            else if (v == "none") opts->console = ConsoleMode::None;
-            else return usage_error("--console must be stdio, pty or none");
+            if (!value(&v))
+                return usage_error("--console needs stdio, pty or none");
+            if (v == "stdio")
+                opts->console = ConsoleMode::Stdio;
+            else if (v == "pty")
+                opts->console = ConsoleMode::Pty;
+            else if (v == "none")
+                opts->console = ConsoleMode::None;
+            else
+                return usage_error("--console must be stdio, pty or none");
             console_given = true;
         } else if (a == "--input") {
-            if (!value(&opts->input_file)) return usage_error("--input needs a file");
+            if (!value(&opts->input_file))
+                return usage_error("--input needs a file");
         } else if (a == "--transcript") {
-            if (!value(&opts->transcript_file)) return usage_error("--transcript needs a file");
+            if (!value(&opts->transcript_file))
+                return usage_error("--transcript needs a file");
         } else if (a == "--timeline") {
-            if (!value(&opts->timeline_file)) return usage_error("--timeline needs a file");
+            if (!value(&opts->timeline_file))
+                return usage_error("--timeline needs a file");
         } else if (a == "--realtime") {
             opts->params["realtime"] = "1";
         } else if (a == "--analog" || a == "--ph" || a == "--temp" || a == "--sal" || a == "--vbat" ||
                    a == "--seed" || a == "--noise") {
-            if (!value(&v)) return usage_error(a + " needs a value");
+            if (!value(&v))
+                return usage_error(a + " needs a value");
             std::string key = a == "--analog" ? "analog" : a.substr(2);
             opts->params[key] = v;
-            if (std::string err = analog_param_check(opts->params); !err.empty()) return usage_error(err);
+            if (std::string err = analog_param_check(opts->params); !err.empty())
+                return usage_error(err);
         } else if (a == "--analog-param") {
-            if (!value(&v)) return usage_error("--analog-param needs NAME=VALUE");
+            if (!value(&v))
+                return usage_error("--analog-param needs NAME=VALUE");
             std::size_t eq = v.find('=');
             std::string key = v.substr(0, eq);
             if (eq == std::string::npos || !analog_param_known(key)) {
                 return usage_error("--analog-param: unknown parameter \"" + v + "\"");
             }
             opts->params[key] = v.substr(eq + 1);
-            if (std::string err = analog_param_check(opts->params); !err.empty()) return usage_error(err);
+            if (std::string err = analog_param_check(opts->params); !err.empty())
+                return usage_error(err);
         } else if (a == "--fault") {
-            if (!value(&v)) return usage_error("--fault needs a fault name");
-            if (v == "eeprom-program") opts->faults.eeprom_program = true;
-            else if (v == "eeprom-init") opts->faults.eeprom_init = true;
-            else if (v == "fram-absent") opts->faults.fram_absent = true;
-            else if (v == "hibernate") opts->faults.hibernate = true;
-            else if (v == "card-absent") opts->params["card"] = "none";
-            else if (v == "card-busy-init") opts->params["card_busy_init"] = "1";
-            else if (v == "card-no-token") opts->params["card_no_read_token"] = "1";
-            else if (v == "card-write-reject") opts->params["card_write_reject"] = "1";
+            if (!value(&v))
+                return usage_error("--fault needs a fault name");
+            if (v == "eeprom-program")
+                opts->faults.eeprom_program = true;
+            else if (v == "eeprom-init")
+                opts->faults.eeprom_init = true;
+            else if (v == "fram-absent")
+                opts->faults.fram_absent = true;
+            else if (v == "hibernate")
+                opts->faults.hibernate = true;
+            else if (v == "card-absent")
+                opts->params["card"] = "none";
+            else if (v == "card-busy-init")
+                opts->params["card_busy_init"] = "1";
+            else if (v == "card-no-token")
+                opts->params["card_no_read_token"] = "1";
+            else if (v == "card-write-reject")
+                opts->params["card_write_reject"] = "1";
             else if (v.rfind("card-removed=", 0) == 0 && std::strtod(v.c_str() + 13, nullptr) > 0)
                 opts->params["card_removed_at"] = v.substr(13);
             else if (v.rfind("card-power-cut=", 0) == 0 && std::strtoul(v.c_str() + 15, nullptr, 10) > 0)
                 opts->params["card_cut_after_writes"] = v.substr(15);
-            else return usage_error("unknown fault \"" + v + "\"");
+            else
+                return usage_error("unknown fault \"" + v + "\"");
         } else if (a == "--card") {
             if (!value(&v) || (v != "sdhc" && v != "sdv2" && v != "sdv1" && v != "mmc" && v != "none")) {
                 return usage_error("--card must be sdhc, sdv2, sdv1, mmc or none");
@@ -203,4 +228,4 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
     return -1;
 }
 
-}  // namespace sim
+} // namespace sim

@@ -11,4 +11,4 @@ int parse_command_line(int argc, char** argv, RunOptions* opts);
 
 extern const char* const USAGE;
 
-}  // namespace sim
+} // namespace sim

@@ -31,10 +31,10 @@ namespace sim {
 
 namespace {
 
-constexpr uint32_t HIB_MAGIC = 0x56484942;  // "VHIB"
+constexpr uint32_t HIB_MAGIC = 0x56484942; // "VHIB"
 constexpr std::size_t SHARED_BYTES = 8u << 20;
 constexpr std::size_t INPUT_QUEUE = 1u << 16;
-constexpr uint8_t QUIT_KEY = 0x1D;  // Ctrl-]
+constexpr uint8_t QUIT_KEY = 0x1D; // Ctrl-]
 
 // Bookkeeping of the run shared by the runner and every boot.
 struct RunShared {
@@ -42,12 +42,12 @@ struct RunShared {
     HibState hib;
     int end_reason;
     uint32_t console_baud;
-    std::size_t script_next;  // next timed-input entry
+    std::size_t script_next; // next timed-input entry
     int boots;
     // Console input on its way to the board (typed or scripted).
     uint8_t input[INPUT_QUEUE];
     std::size_t input_head, input_tail;
-    Time line_free_at;  // the line is busy with a byte until then
+    Time line_free_at; // the line is busy with a byte until then
     // Named slices for device models.
     struct Slice {
         char name[48];
@@ -66,8 +66,8 @@ uint8_t* g_fram = nullptr;
 Script g_script;
 Time g_until = TIME_NEVER;
 bool g_paced = false;
-int g_in_fd = -1;   // console input from the terminal or pty
-int g_out_fd = -1;  // console output to the terminal or pty
+int g_in_fd = -1;  // console input from the terminal or pty
+int g_out_fd = -1; // console output to the terminal or pty
 int g_transcript_fd = -1;
 bool g_transcript_is_console = false;
 FILE* g_timeline = nullptr;
@@ -88,7 +88,10 @@ void* g_shared_mem = nullptr;
 
 // --- Console input queue -------------------------------------------------------------
 
-std::size_t input_count() { return (g_run->input_tail - g_run->input_head) % INPUT_QUEUE; }
+std::size_t input_count()
+{
+    return (g_run->input_tail - g_run->input_head) % INPUT_QUEUE;
+}
 
 void input_push(const uint8_t* data, std::size_t len)
 {
@@ -297,18 +300,28 @@ bool load_hib(HibState* h)
         std::string k = key;
         uint32_t v = static_cast<uint32_t>(value);
         ++fields;
-        if (k == "active") s.active = v;
-        else if (k == "rtc_enabled") s.rtc_enabled = v;
-        else if (k == "rtc_seconds") s.rtc_seconds = v;
-        else if (k == "match0") s.match0 = v;
-        else if (k == "wake_flags") s.wake_flags = v;
-        else if (k == "raw_status") s.raw_status = v;
-        else if (k == "trim") s.trim = v;
-        else if (k == "clock_config") s.clock_config = v;
-        else if (k == "hibernating") s.hibernating = v;
+        if (k == "active")
+            s.active = v;
+        else if (k == "rtc_enabled")
+            s.rtc_enabled = v;
+        else if (k == "rtc_seconds")
+            s.rtc_seconds = v;
+        else if (k == "match0")
+            s.match0 = v;
+        else if (k == "wake_flags")
+            s.wake_flags = v;
+        else if (k == "raw_status")
+            s.raw_status = v;
+        else if (k == "trim")
+            s.trim = v;
+        else if (k == "clock_config")
+            s.clock_config = v;
+        else if (k == "hibernating")
+            s.hibernating = v;
         else if (k.rfind("data", 0) == 0 && k.size() > 4) {
             int i = std::atoi(k.c_str() + 4);
-            if (i >= 0 && i < 16) s.data[i] = v;
+            if (i >= 0 && i < 16)
+                s.data[i] = v;
         } else {
             --fields;
         }
@@ -435,7 +448,7 @@ int boot_child(bool provision_only)
     if (pid == 0) {
         reset_clock(g_run->now);
         if (provision_only) {
-            g_opts.faults = Faults{};  // the board left QA in working order
+            g_opts.faults = Faults{}; // the board left QA in working order
             g_discard_output = true;
             g_in_boot = true;
             devices_boot();
@@ -469,7 +482,7 @@ Time rtc_match_time()
     }
     uint32_t count = hib_rtc_now();
     if (h.match0 <= count) {
-        return TIME_NEVER;  // the match lies in the past: the RTC would have to wrap
+        return TIME_NEVER; // the match lies in the past: the RTC would have to wrap
     }
     // Seconds roll over at rtc_ref_ns + k seconds.
     Time elapsed = now() - h.rtc_ref_ns;
@@ -498,7 +511,7 @@ Wake hibernate_until_wake()
         }
         if (t == TIME_NEVER) {
             if (!g_paced || g_in_fd < 0) {
-                return Wake::RunOver;  // nothing can ever wake the board
+                return Wake::RunOver; // nothing can ever wake the board
             }
             t = now() + 3600 * NS_PER_S;
         }
@@ -532,9 +545,12 @@ Wake hibernate_until_wake()
                 g_run->line_free_at = std::max(g_run->line_free_at, t);
                 input_push(reinterpret_cast<const uint8_t*>(e.text.data()), e.text.size());
                 break;
-            case ScriptEntry::Kind::Reset: return Wake::Reset;
-            case ScriptEntry::Kind::PowerCycle: return Wake::PowerCycle;
-            case ScriptEntry::Kind::Fault: break;  // the processor is off
+            case ScriptEntry::Kind::Reset:
+                return Wake::Reset;
+            case ScriptEntry::Kind::PowerCycle:
+                return Wake::PowerCycle;
+            case ScriptEntry::Kind::Fault:
+                break; // the processor is off
             }
             continue;
         }
@@ -574,11 +590,14 @@ bool open_console()
     return true;
 }
 
-}  // namespace
+} // namespace
 
 // --- Hooks ----------------------------------------------------------------------------
 
-const RunOptions& options() { return g_opts; }
+const RunOptions& options()
+{
+    return g_opts;
+}
 
 void board_pace(Time t)
 {
@@ -614,7 +633,10 @@ void console_output(uint8_t byte)
     }
 }
 
-void console_attach(ConsoleLine* line) { g_console = line; }
+void console_attach(ConsoleLine* line)
+{
+    g_console = line;
+}
 
 void boot_end(BootEnd why)
 {
@@ -633,9 +655,15 @@ void boot_end(BootEnd why)
     _exit(static_cast<int>(why));
 }
 
-bool in_fault() { return g_fault; }
+bool in_fault()
+{
+    return g_fault;
+}
 
-HibState& hib_state() { return g_run->hib; }
+HibState& hib_state()
+{
+    return g_run->hib;
+}
 
 uint32_t hib_rtc_now()
 {
@@ -648,10 +676,19 @@ uint32_t hib_rtc_now()
     return h.rtc_seconds + static_cast<uint32_t>(elapsed / NS_PER_S);
 }
 
-uint8_t* eeprom_image() { return g_eeprom; }
-uint8_t* fram_image() { return g_fram; }
+uint8_t* eeprom_image()
+{
+    return g_eeprom;
+}
+uint8_t* fram_image()
+{
+    return g_fram;
+}
 
-std::string board_path(const char* name) { return g_opts.board_dir + "/" + name; }
+std::string board_path(const char* name)
+{
+    return g_opts.board_dir + "/" + name;
+}
 
 void* shared_area(const char* name, std::size_t size)
 {
@@ -679,7 +716,8 @@ void timeline(const std::string& what, int value)
         return;
     }
     Time t = now();
-    std::fprintf(g_timeline, "%" PRIu64 ".%09" PRIu64 " %s %d\n", t / NS_PER_S, t % NS_PER_S, what.c_str(), value);
+    std::fprintf(g_timeline, "%" PRIu64 ".%09" PRIu64 " %s %d\n", t / NS_PER_S, t % NS_PER_S, what.c_str(),
+                 value);
 }
 
 // --- The run ---------------------------------------------------------------------------
@@ -789,7 +827,7 @@ void close_board()
     g_run = nullptr;
 }
 
-}  // namespace
+} // namespace
 
 int run_board(const RunOptions& opts)
 {
@@ -937,8 +975,14 @@ void bench_end()
     close_board();
 }
 
-std::string bench_console_output() { return g_bench_output; }
-void bench_clear_output() { g_bench_output.clear(); }
+std::string bench_console_output()
+{
+    return g_bench_output;
+}
+void bench_clear_output()
+{
+    g_bench_output.clear();
+}
 
 void bench_type(const std::string& bytes)
 {
@@ -949,4 +993,4 @@ void bench_type(const std::string& bytes)
     schedule_delivery();
 }
 
-}  // namespace sim
+} // namespace sim

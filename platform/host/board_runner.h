@@ -23,23 +23,23 @@ namespace sim {
 enum class ConsoleMode { None, Stdio, Pty };
 
 struct Faults {
-    bool eeprom_program = false;  // every EEPROMProgram reports failure
-    bool eeprom_init = false;     // EEPROMInit reports an error
-    bool fram_absent = false;     // nothing answers at the FRAM's address
-    bool hibernate = false;       // HibernateRequest does not take effect
+    bool eeprom_program = false; // every EEPROMProgram reports failure
+    bool eeprom_init = false;    // EEPROMInit reports an error
+    bool fram_absent = false;    // nothing answers at the FRAM's address
+    bool hibernate = false;      // HibernateRequest does not take effect
 };
 
 struct RunOptions {
     std::string board_dir = "varve-board";
     ConsoleMode console = ConsoleMode::Stdio;
-    std::string input_file;        // timed input script ("" = none)
-    std::string input_text;        // script text given directly (tests)
-    double until_s = -1;           // end of the run in simulated seconds; <0 = default
-    std::string start;             // "YYYY-MM-DD HH:MM:SS" console time of a new board
-    std::string transcript_file;   // "" = standard output (unless the console is stdio)
-    std::string timeline_file;     // "" = no timeline
-    bool blank = false;            // new board is unprovisioned (EEPROM, FRAM all 0xFF)
-    bool pace = false;             // 1:1 with the wall clock (interactive consoles)
+    std::string input_file;      // timed input script ("" = none)
+    std::string input_text;      // script text given directly (tests)
+    double until_s = -1;         // end of the run in simulated seconds; <0 = default
+    std::string start;           // "YYYY-MM-DD HH:MM:SS" console time of a new board
+    std::string transcript_file; // "" = standard output (unless the console is stdio)
+    std::string timeline_file;   // "" = no timeline
+    bool blank = false;          // new board is unprovisioned (EEPROM, FRAM all 0xFF)
+    bool pace = false;           // 1:1 with the wall clock (interactive consoles)
     Faults faults;
     // Parameters of the simulated world behind the sensor inputs and
     // instrument ports ("ph" -> "8.05"); device models read them.
@@ -61,7 +61,7 @@ int run_board(const RunOptions& opts);
 // resume it.  One bench at a time.
 bool bench_begin(const RunOptions& opts);
 void bench_end();
-std::string bench_console_output();  // everything transmitted so far
+std::string bench_console_output(); // everything transmitted so far
 void bench_clear_output();
 // Types bytes on the console line (delivered at the line's byte rate).
 void bench_type(const std::string& bytes);
@@ -100,17 +100,17 @@ bool in_fault();
 // Persistent state of the hibernation module (kept in the board folder).
 struct HibState {
     uint32_t magic;
-    uint32_t active;        // module enabled at least once
+    uint32_t active; // module enabled at least once
     uint32_t rtc_enabled;
-    uint32_t rtc_seconds;   // RTC count at rtc_ref_ns
-    uint64_t rtc_ref_ns;    // run time at which the count was rtc_seconds
+    uint32_t rtc_seconds; // RTC count at rtc_ref_ns
+    uint64_t rtc_ref_ns;  // run time at which the count was rtc_seconds
     uint32_t match0;
-    uint32_t wake_flags;    // HIBERNATE_WAKE_PIN | HIBERNATE_WAKE_RTC
-    uint32_t raw_status;    // latched HIBERNATE_INT_* bits
+    uint32_t wake_flags; // HIBERNATE_WAKE_PIN | HIBERNATE_WAKE_RTC
+    uint32_t raw_status; // latched HIBERNATE_INT_* bits
     uint32_t trim;
     uint32_t clock_config;
-    uint32_t hibernating;   // the board was hibernating when the last run ended
-    uint32_t data[16];      // battery-backed data registers
+    uint32_t hibernating; // the board was hibernating when the last run ended
+    uint32_t data[16];    // battery-backed data registers
 };
 HibState& hib_state();
 uint32_t hib_rtc_now();
@@ -124,4 +124,4 @@ uint8_t* fram_image();
 // Path of a file in the board folder.
 std::string board_path(const char* name);
 
-}  // namespace sim
+} // namespace sim

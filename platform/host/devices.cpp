@@ -23,11 +23,11 @@ void devices_boot()
     sdcard_boot();
 }
 
-}  // namespace sim
+} // namespace sim
 
 // The simulated processor's reset: start the firmware.
 extern "C" void ResetISR()
 {
-    sim::run_boot_body();  // a test's body instead of the firmware, when set
+    sim::run_boot_body(); // a test's body instead of the firmware, when set
     varve_firmware_main();
 }

@@ -29,4 +29,4 @@ uint32_t uart_baud(uint32_t uart_base);
 // Brings up the device models of one boot (called by the runner).
 void devices_boot();
 
-}  // namespace sim
+} // namespace sim

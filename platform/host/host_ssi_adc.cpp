@@ -57,7 +57,7 @@ Ssi* ssi_of(uint32_t base)
     return &g_ssi[(base - SSI0_BASE) >> 12];
 }
 
-}  // namespace
+} // namespace
 
 namespace sim {
 
@@ -68,9 +68,10 @@ void ssi_attach(uint32_t ssi_base, SpiDevice* dev)
     }
 }
 
-}  // namespace sim
+} // namespace sim
 
-void SSIConfigSetExpClk(uint32_t ui32Base, uint32_t, uint32_t, uint32_t, uint32_t ui32BitRate, uint32_t ui32DataWidth)
+void SSIConfigSetExpClk(uint32_t ui32Base, uint32_t, uint32_t, uint32_t, uint32_t ui32BitRate,
+                        uint32_t ui32DataWidth)
 {
     if (Ssi* s = ssi_of(ui32Base)) {
         s->bit_rate = ui32BitRate != 0 ? ui32BitRate : 1;
@@ -164,7 +165,7 @@ constexpr sim::Time ADC_CONVERSION_NS = 1 * sim::NS_PER_US;
 struct AdcSequence {
     bool enabled = false;
     std::array<uint32_t, 8> step_config{};
-    int steps = 0;  // number of steps up to the one marked END
+    int steps = 0; // number of steps up to the one marked END
     bool complete = false;
     std::deque<uint32_t> fifo;
 };
@@ -180,13 +181,16 @@ int adc_input_of(uint32_t config)
     return static_cast<int>((config & 0x0F) | ((config & 0x100) != 0 ? 0x10 : 0));
 }
 
-}  // namespace
+} // namespace
 
 namespace sim {
 
-void adc_set_source(AdcSourceFn fn) { g_adc_source = std::move(fn); }
+void adc_set_source(AdcSourceFn fn)
+{
+    g_adc_source = std::move(fn);
+}
 
-}  // namespace sim
+} // namespace sim
 
 void ADCSequenceConfigure(uint32_t ui32Base, uint32_t ui32SequenceNum, uint32_t, uint32_t)
 {
@@ -196,7 +200,8 @@ void ADCSequenceConfigure(uint32_t ui32Base, uint32_t ui32SequenceNum, uint32_t,
     sim::register_access();
 }
 
-void ADCSequenceStepConfigure(uint32_t ui32Base, uint32_t ui32SequenceNum, uint32_t ui32Step, uint32_t ui32Config)
+void ADCSequenceStepConfigure(uint32_t ui32Base, uint32_t ui32SequenceNum, uint32_t ui32Step,
+                              uint32_t ui32Config)
 {
     if (ui32Base == ADC0_BASE && ui32SequenceNum < 4 && ui32Step < 8) {
         AdcSequence& s = g_adc[ui32SequenceNum];
@@ -290,4 +295,4 @@ void ssi_adc_models_boot()
     g_adc_source = nullptr;
 }
 
-}  // namespace sim
+} // namespace sim

@@ -13,7 +13,7 @@
 namespace {
 // Programming one word takes about 110 us on the chip.
 constexpr sim::Time EEPROM_WORD_NS = 110 * sim::NS_PER_US;
-}  // namespace
+} // namespace
 
 uint32_t EEPROMInit()
 {
@@ -35,7 +35,7 @@ void EEPROMRead(uint32_t* pui32Data, uint32_t ui32Address, uint32_t ui32Count)
     }
     for (uint32_t i = 0; i < ui32Count; i += 4) {
         uint32_t addr = ui32Address + i;
-        uint32_t word = 0xFFFFFFFFu;  // outside the array: reads as erased
+        uint32_t word = 0xFFFFFFFFu; // outside the array: reads as erased
         if (addr + 4 <= sim::EEPROM_BYTES) {
             std::memcpy(&word, sim::eeprom_image() + addr, 4);
         }
@@ -64,7 +64,10 @@ uint32_t EEPROMProgram(const uint32_t* pui32Data, uint32_t ui32Address, uint32_t
 
 // Only tells the module the processor's clock rate; the module becomes
 // active (its 32 kHz clock running) with the clock configuration.
-void HibernateEnableExpClk(uint32_t) { sim::register_access(); }
+void HibernateEnableExpClk(uint32_t)
+{
+    sim::register_access();
+}
 
 bool HibernateIsActive()
 {
@@ -83,11 +86,17 @@ uint32_t HibernateIntStatus(bool bMasked)
 void HibernateIntClear(uint32_t ui32IntFlags)
 {
     sim::hib_state().raw_status &= ~ui32IntFlags;
-    sim::consume(92 * sim::NS_PER_US);  // write-complete wait of the module (3 RTC clocks)
+    sim::consume(92 * sim::NS_PER_US); // write-complete wait of the module (3 RTC clocks)
 }
 
-void HibernateIntDisable(uint32_t) { sim::consume(92 * sim::NS_PER_US); }
-void HibernateGPIORetentionDisable() { sim::consume(92 * sim::NS_PER_US); }
+void HibernateIntDisable(uint32_t)
+{
+    sim::consume(92 * sim::NS_PER_US);
+}
+void HibernateGPIORetentionDisable()
+{
+    sim::consume(92 * sim::NS_PER_US);
+}
 
 void HibernateClockConfig(uint32_t ui32Config)
 {
@@ -158,7 +167,7 @@ void HibernateRequest()
 {
     sim::register_access();
     if (sim::options().faults.hibernate) {
-        return;  // e.g. a jumper holds the processor supply on
+        return; // e.g. a jumper holds the processor supply on
     }
     sim::boot_end(sim::BootEnd::Hibernate);
 }
@@ -203,7 +212,10 @@ struct I2cMaster {
 
 I2cMaster g_i2c;
 
-bool fram_answers(uint8_t addr) { return addr == FRAM_ADDRESS && !sim::options().faults.fram_absent; }
+bool fram_answers(uint8_t addr)
+{
+    return addr == FRAM_ADDRESS && !sim::options().faults.fram_absent;
+}
 
 // One byte on the bus, nine clocks, plus start/stop conditions.
 sim::Time i2c_bytes_ns(int bytes, bool start, bool stop)
@@ -219,7 +231,7 @@ void fram_write_byte(uint8_t b)
         g_i2c.expect_offset = false;
     } else {
         sim::fram_image()[g_i2c.offset] = b;
-        g_i2c.offset = static_cast<uint8_t>(g_i2c.offset + 1);  // 256-byte array wraps
+        g_i2c.offset = static_cast<uint8_t>(g_i2c.offset + 1); // 256-byte array wraps
     }
 }
 
@@ -230,7 +242,7 @@ uint8_t fram_read_byte()
     return b;
 }
 
-}  // namespace
+} // namespace
 
 void I2CMasterInitExpClk(uint32_t, uint32_t, bool bFast)
 {
@@ -281,7 +293,7 @@ void I2CMasterControl(uint32_t, uint32_t ui32Cmd)
     const bool stop = (ui32Cmd & 0x04) != 0;
     int bytes = 0;
     if (start) {
-        bytes += 1;  // address byte
+        bytes += 1; // address byte
         g_i2c.err = 0;
         g_i2c.device_selected = fram_answers(g_i2c.slave);
         if (!g_i2c.device_selected) {

@@ -23,7 +23,7 @@ void systick_fire()
     g_systick_event = sim::schedule_in(period, systick_fire);
 }
 
-}  // namespace
+} // namespace
 
 namespace sim {
 
@@ -54,9 +54,12 @@ char gpio_port_letter(uint32_t base)
     return 0;
 }
 
-bool periph_enabled(uint32_t periph) { return g_enabled_periph.count(periph) != 0; }
+bool periph_enabled(uint32_t periph)
+{
+    return g_enabled_periph.count(periph) != 0;
+}
 
-}  // namespace sim
+} // namespace sim
 
 // --- System control ----------------------------------------------------------------
 
@@ -86,7 +89,10 @@ void SysCtlPeripheralDisable(uint32_t ui32Peripheral)
     g_enabled_periph.erase(ui32Peripheral);
 }
 
-void SysCtlPeripheralReset(uint32_t /*ui32Peripheral*/) { sim::register_access(); }
+void SysCtlPeripheralReset(uint32_t /*ui32Peripheral*/)
+{
+    sim::register_access();
+}
 
 bool SysCtlPeripheralReady(uint32_t ui32Peripheral)
 {
@@ -102,15 +108,24 @@ bool SysCtlPeripheralPresent(uint32_t ui32Peripheral)
     uint32_t group = (ui32Peripheral >> 8) & 0xFF;
     uint32_t inst = ui32Peripheral & 0xFF;
     switch (group) {
-    case 0x18: return inst < 8;
-    case 0x1C: return inst < 4;
-    case 0x20: return inst < 6;
-    case 0x38: return inst < 2;
-    case 0x40: return inst < 2;
-    case 0x58: return inst == 0;
-    case 0x14: return inst == 0;
-    case 0x08: return inst < 15;
-    default: return false;
+    case 0x18:
+        return inst < 8;
+    case 0x1C:
+        return inst < 4;
+    case 0x20:
+        return inst < 6;
+    case 0x38:
+        return inst < 2;
+    case 0x40:
+        return inst < 2;
+    case 0x58:
+        return inst == 0;
+    case 0x14:
+        return inst == 0;
+    case 0x08:
+        return inst < 15;
+    default:
+        return false;
     }
 }
 
@@ -137,8 +152,14 @@ void platform_idle()
 
 // --- FPU -------------------------------------------------------------------------
 
-void FPULazyStackingEnable() { sim::register_access(); }
-void FPUEnable() { sim::register_access(); }
+void FPULazyStackingEnable()
+{
+    sim::register_access();
+}
+void FPUEnable()
+{
+    sim::register_access();
+}
 
 // --- Interrupt controller and SysTick ----------------------------------------------
 
@@ -220,15 +241,42 @@ static void set_pins_mode(uint32_t port, uint8_t pins, sim::PinMode mode)
     sim::register_access();
 }
 
-void GPIOPinConfigure(uint32_t /*ui32PinConfig*/) { sim::register_access(); }
-void GPIOPinTypeGPIOOutput(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Output); }
-void GPIOPinTypeGPIOInput(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Input); }
-void GPIOPinTypeUART(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Peripheral); }
-void GPIOPinTypeI2C(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Peripheral); }
-void GPIOPinTypeI2CSCL(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Peripheral); }
-void GPIOPinTypeSSI(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Peripheral); }
-void GPIOPinTypeADC(uint32_t p, uint8_t pins) { set_pins_mode(p, pins, sim::PinMode::Analog); }
-void GPIOPadConfigSet(uint32_t, uint8_t, uint32_t, uint32_t) { sim::register_access(); }
+void GPIOPinConfigure(uint32_t /*ui32PinConfig*/)
+{
+    sim::register_access();
+}
+void GPIOPinTypeGPIOOutput(uint32_t p, uint8_t pins)
+{
+    set_pins_mode(p, pins, sim::PinMode::Output);
+}
+void GPIOPinTypeGPIOInput(uint32_t p, uint8_t pins)
+{
+    set_pins_mode(p, pins, sim::PinMode::Input);
+}
+void GPIOPinTypeUART(uint32_t p, uint8_t pins)
+{
+    set_pins_mode(p, pins, sim::PinMode::Peripheral);
+}
+void GPIOPinTypeI2C(uint32_t p, uint8_t pins)
+{
+    set_pins_mode(p, pins, sim::PinMode::Peripheral);
+}
+void GPIOPinTypeI2CSCL(uint32_t p, uint8_t pins)
+{
+    set_pins_mode(p, pins, sim::PinMode::Peripheral);
+}
+void GPIOPinTypeSSI(uint32_t p, uint8_t pins)
+{
+    set_pins_mode(p, pins, sim::PinMode::Peripheral);
+}
+void GPIOPinTypeADC(uint32_t p, uint8_t pins)
+{
+    set_pins_mode(p, pins, sim::PinMode::Analog);
+}
+void GPIOPadConfigSet(uint32_t, uint8_t, uint32_t, uint32_t)
+{
+    sim::register_access();
+}
 
 void GPIOPinWrite(uint32_t ui32Port, uint8_t ui8Pins, uint8_t ui8Val)
 {
@@ -256,8 +304,14 @@ int32_t GPIOPinRead(uint32_t ui32Port, uint8_t ui8Pins)
 
 // --- PWM (module 1): settings are kept and shown on the timeline -------------------
 
-void SysCtlPWMClockSet(uint32_t) { sim::register_access(); }
-void PWMGenConfigure(uint32_t, uint32_t, uint32_t) { sim::register_access(); }
+void SysCtlPWMClockSet(uint32_t)
+{
+    sim::register_access();
+}
+void PWMGenConfigure(uint32_t, uint32_t, uint32_t)
+{
+    sim::register_access();
+}
 void PWMGenPeriodSet(uint32_t, uint32_t ui32Gen, uint32_t ui32Period)
 {
     sim::timeline("PWM1_GEN" + std::to_string(ui32Gen >> 6) + "_PERIOD", static_cast<int>(ui32Period));
@@ -277,5 +331,11 @@ void PWMOutputState(uint32_t, uint32_t ui32PWMOutBits, bool bEnable)
     }
     sim::register_access();
 }
-void PWMGenEnable(uint32_t, uint32_t) { sim::register_access(); }
-void PWMGenDisable(uint32_t, uint32_t) { sim::register_access(); }
+void PWMGenEnable(uint32_t, uint32_t)
+{
+    sim::register_access();
+}
+void PWMGenDisable(uint32_t, uint32_t)
+{
+    sim::register_access();
+}

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr std::size_t FIFO_DEPTH = 16;
-constexpr std::size_t FIFO_TRIGGER = 2;  // 1/8 of the FIFO
+constexpr std::size_t FIFO_TRIGGER = 2; // 1/8 of the FIFO
 
 struct Uart : sim::ConsoleLine {
     uint32_t base = 0;
@@ -41,7 +41,7 @@ struct Uart : sim::ConsoleLine {
     void receive(uint8_t byte) override
     {
         if (!enabled) {
-            return;  // receiver off: the byte is lost
+            return; // receiver off: the byte is lost
         }
         if (rx_fifo.size() >= FIFO_DEPTH) {
             ris |= UART_INT_OE;
@@ -113,14 +113,15 @@ Uart* uart_of(uint32_t base)
     return &g_uarts[(base - UART0_BASE) >> 12];
 }
 
-}  // namespace
+} // namespace
 
 namespace sim {
 
 void uart_models_boot()
 {
     g_uarts = {};
-    static const uint32_t vectors[8] = {INT_UART0, INT_UART1, INT_UART2, INT_UART3, INT_UART4, INT_UART5, 78, 79};
+    static const uint32_t vectors[8] = {INT_UART0, INT_UART1, INT_UART2, INT_UART3,
+                                        INT_UART4, INT_UART5, 78,        79};
     for (uint32_t i = 0; i < 8; ++i) {
         Uart& u = g_uarts[i];
         u.base = UART0_BASE + (i << 12);
@@ -156,19 +157,26 @@ uint32_t uart_baud(uint32_t uart_base)
     return u != nullptr ? u->baud : 0;
 }
 
-}  // namespace sim
+} // namespace sim
 
-void UARTConfigSetExpClk(uint32_t ui32Base, uint32_t /*ui32UARTClk*/, uint32_t ui32Baud, uint32_t /*ui32Config*/)
+void UARTConfigSetExpClk(uint32_t ui32Base, uint32_t /*ui32UARTClk*/, uint32_t ui32Baud,
+                         uint32_t /*ui32Config*/)
 {
     if (Uart* u = uart_of(ui32Base)) {
         u->baud = ui32Baud;
-        u->enabled = true;  // the library call leaves the UART enabled
+        u->enabled = true; // the library call leaves the UART enabled
     }
     sim::register_access();
 }
 
-void UARTFIFOLevelSet(uint32_t, uint32_t, uint32_t) { sim::register_access(); }
-void UARTClockSourceSet(uint32_t, uint32_t) { sim::register_access(); }
+void UARTFIFOLevelSet(uint32_t, uint32_t, uint32_t)
+{
+    sim::register_access();
+}
+void UARTClockSourceSet(uint32_t, uint32_t)
+{
+    sim::register_access();
+}
 
 void UARTEnable(uint32_t ui32Base)
 {

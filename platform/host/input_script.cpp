@@ -52,9 +52,12 @@ bool parse_delay(const std::string& tok, Time* out)
 
 int hex_digit(char c)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -71,10 +74,18 @@ bool unescape(const std::string& in, std::string* out)
             return false;
         }
         switch (in[i]) {
-        case 'r': out->push_back('\r'); break;
-        case 'n': out->push_back('\n'); break;
-        case 't': out->push_back('\t'); break;
-        case '\\': out->push_back('\\'); break;
+        case 'r':
+            out->push_back('\r');
+            break;
+        case 'n':
+            out->push_back('\n');
+            break;
+        case 't':
+            out->push_back('\t');
+            break;
+        case '\\':
+            out->push_back('\\');
+            break;
         case 'x': {
             int hi = i + 1 < in.size() ? hex_digit(in[i + 1]) : -1;
             int lo = i + 2 < in.size() ? hex_digit(in[i + 2]) : -1;
@@ -85,13 +96,14 @@ bool unescape(const std::string& in, std::string* out)
             i += 2;
             break;
         }
-        default: return false;
+        default:
+            return false;
         }
     }
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool parse_script(const std::string& text, Script* out, std::string* err)
 {
@@ -189,4 +201,4 @@ bool rtc_from_text(const std::string& text, uint32_t* rtc, std::string* err)
     return true;
 }
 
-}  // namespace sim
+} // namespace sim

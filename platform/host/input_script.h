@@ -18,7 +18,7 @@ namespace sim {
 
 struct ScriptEntry {
     enum class Kind { Type, Reset, PowerCycle, Fault };
-    Time at = 0;  // run time of the entry
+    Time at = 0; // run time of the entry
     Kind kind = Kind::Type;
     std::string text;
 };
@@ -34,4 +34,4 @@ bool load_script_file(const std::string& path, Script* out, std::string* err);
 // 1900 plus the zone offset).  Empty text takes the host's clock.
 bool rtc_from_text(const std::string& text, uint32_t* rtc, std::string* err);
 
-}  // namespace sim
+} // namespace sim

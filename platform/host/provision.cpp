@@ -17,7 +17,8 @@ void provision_board()
     SysCtlClockSet(SYSCTL_SYSDIV_4 | SYSCTL_USE_PLL | SYSCTL_OSC_MAIN | SYSCTL_XTAL_16MHZ);
     fram_init();
     config_sys_data_default_init();
-    std::snprintf(sys_data.qa.firmware_version, sizeof sys_data.qa.firmware_version, "%s", FIRMWARE_VERSION_STR);
+    std::snprintf(sys_data.qa.firmware_version, sizeof sys_data.qa.firmware_version, "%s",
+                  FIRMWARE_VERSION_STR);
     initSysSampFRAMVariables();
     SysCtlPeripheralEnable(SYSCTL_PERIPH_EEPROM0);
     if (EEPROMInit() != EEPROM_INIT_OK || storeSysDataVariables() != 0) {
@@ -26,4 +27,4 @@ void provision_board()
     }
 }
 
-}  // namespace sim
+} // namespace sim

@@ -8,4 +8,4 @@ namespace sim {
 // in FRAM.  Runs the firmware's own code inside a boot.
 void provision_board();
 
-}  // namespace sim
+} // namespace sim

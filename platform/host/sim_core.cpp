@@ -58,9 +58,12 @@ void run_first_event()
     fn();
 }
 
-}  // namespace
+} // namespace
 
-Time now() { return g_now; }
+Time now()
+{
+    return g_now;
+}
 
 void reset_clock(Time t)
 {
@@ -69,7 +72,10 @@ void reset_clock(Time t)
     g_now = t;
 }
 
-void set_clock(Time t) { g_now = t; }
+void set_clock(Time t)
+{
+    g_now = t;
+}
 
 void reset_machine()
 {
@@ -93,7 +99,10 @@ EventId schedule(Time at, std::function<void()> fn)
     return id;
 }
 
-EventId schedule_in(Time delay, std::function<void()> fn) { return schedule(g_now + delay, std::move(fn)); }
+EventId schedule_in(Time delay, std::function<void()> fn)
+{
+    return schedule(g_now + delay, std::move(fn));
+}
 
 void cancel(EventId id)
 {
@@ -105,14 +114,17 @@ void cancel(EventId id)
     g_event_time.erase(it);
 }
 
-Time next_event_time() { return g_events.empty() ? TIME_NEVER : g_events.begin()->first.first; }
+Time next_event_time()
+{
+    return g_events.empty() ? TIME_NEVER : g_events.begin()->first.first;
+}
 
 // Advances virtual time to `t`, running every event due on the way.  With a
 // paced console the wall clock is waited for before each step.
 static void advance_to(Time t)
 {
     for (;;) {
-        board_pace(std::min(next_event_time(), t));  // may schedule input events
+        board_pace(std::min(next_event_time(), t)); // may schedule input events
         if (next_event_time() <= t) {
             run_first_event();
             continue;
@@ -138,7 +150,10 @@ void idle(Time cap)
     irq_dispatch();
 }
 
-void register_access() { consume(REGISTER_ACCESS_NS); }
+void register_access()
+{
+    consume(REGISTER_ACCESS_NS);
+}
 
 // --- Interrupt controller ----------------------------------------------------
 
@@ -163,9 +178,18 @@ void irq_enable(uint32_t vector, bool enabled)
     }
 }
 
-bool irq_master_masked() { return g_master_masked; }
-void irq_master_mask(bool masked) { g_master_masked = masked; }
-bool in_handler() { return g_in_handler; }
+bool irq_master_masked()
+{
+    return g_master_masked;
+}
+void irq_master_mask(bool masked)
+{
+    g_master_masked = masked;
+}
+bool in_handler()
+{
+    return g_in_handler;
+}
 
 void irq_dispatch()
 {
@@ -256,7 +280,10 @@ void gpio_drive(char port, int pin, bool level)
     }
 }
 
-void gpio_watch(char port, int pin, GpioWatch fn) { g_watches[{port, pin}].push_back(std::move(fn)); }
+void gpio_watch(char port, int pin, GpioWatch fn)
+{
+    g_watches[{port, pin}].push_back(std::move(fn));
+}
 
 // --- Diagnostics -----------------------------------------------------------------
 
@@ -270,4 +297,4 @@ void log(const char* fmt, ...)
     std::fputc('\n', stderr);
 }
 
-}  // namespace sim
+} // namespace sim

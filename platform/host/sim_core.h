@@ -15,7 +15,7 @@
 
 namespace sim {
 
-using Time = uint64_t;  // nanoseconds since the start of the run
+using Time = uint64_t; // nanoseconds since the start of the run
 constexpr Time NS_PER_US = 1000;
 constexpr Time NS_PER_MS = 1000 * 1000;
 constexpr Time NS_PER_S = 1000 * 1000 * 1000;
@@ -73,8 +73,8 @@ void gpio_set_mode(char port, int pin, PinMode mode);
 PinMode gpio_mode(char port, int pin);
 // Level driven by the firmware (outputs) or by a device model (inputs).
 bool gpio_level(char port, int pin);
-void gpio_write(char port, int pin, bool level);   // firmware side
-void gpio_drive(char port, int pin, bool level);   // device side (inputs)
+void gpio_write(char port, int pin, bool level); // firmware side
+void gpio_drive(char port, int pin, bool level); // device side (inputs)
 // Called after the firmware changes an output line.
 using GpioWatch = std::function<void(bool level)>;
 void gpio_watch(char port, int pin, GpioWatch fn);
@@ -107,4 +107,4 @@ void log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // Timeline of board lines, LEDs and supplies: "time_s line level".
 void timeline(const std::string& what, int value);
 
-}  // namespace sim
+} // namespace sim

@@ -5,7 +5,7 @@
 //   write-back cache of one sector.  Moving the window writes the old sector
 //   first, so sectors reach the medium in the order the code changes them.
 //   Whole-sector file transfers bypass the window after writing it out.
-// - Write order for power-cut safety: a new cluster is marked end-of-chain in
+// - Write order for power-cut safety: a freshly allocated cluster is marked end-of-chain in
 //   every FAT copy before anything links to it or is written into it; file
 //   data is written before the directory entry that makes it part of the
 //   file; entries are removed before their clusters are freed.  A cut
@@ -352,7 +352,7 @@ FRESULT remove_chain(FATFS* fs, DWORD c)
     return FR_INT_ERR;
 }
 
-// Writes zeros over every sector of cluster c (a new directory cluster).
+// Writes zeros over every sector of cluster c (a fresh directory cluster).
 FRESULT zero_cluster(FATFS* fs, DWORD c)
 {
     DWORD sect = clust2sect(fs, c);
@@ -650,7 +650,7 @@ FRESULT follow_path(FATFS* fs, const TCHAR* path, Lookup* lk)
     }
 }
 
-// Writes a new entry (name, attributes, first cluster, current time) into a
+// Writes a fresh entry (name, attributes, first cluster, current time) into a
 // free slot of dp's directory, extending the directory when needed.
 FRESULT dir_register(DIR* dp, const BYTE* name, BYTE attr, DWORD sclust, const BYTE* copy_from)
 {
@@ -992,7 +992,7 @@ FRESULT enter_cluster(FIL* fp, bool grow)
             if (!grow) {
                 return FR_INT_ERR;
             }
-            // End-of-chain mark on the new cluster first, then the link.
+            // End-of-chain mark on the fresh cluster first, then the link.
             res = alloc_cluster(fs, fp->clust, &c);
             if (res == FR_OK) {
                 res = put_fat(fs, fp->clust, c);
@@ -1424,7 +1424,7 @@ FRESULT f_truncate(FIL* fp)
     }
     fp->fsize = fp->fptr;
     fp->flag |= FA_MODIFIED;
-    // The entry with the new size goes first, then the chain is cut, then
+    // The entry with the shorter size goes first, then the chain is cut, then
     // the cut-off clusters are freed.
     res = f_sync(fp);
     if (res != FR_OK || !valid_clust(fs, tail)) {
@@ -1668,7 +1668,7 @@ FRESULT f_mkdir(const TCHAR* path)
     if (res != FR_NO_FILE) {
         return res;
     }
-    // The new directory's cluster is allocated and filled before the parent
+    // The fresh directory's cluster is allocated and filled before the parent
     // gets the entry that refers to it.
     DWORD dcl;
     res = alloc_cluster(fs, 0, &dcl);

@@ -35,17 +35,17 @@ std::string rx_ring_contents()
     return s;
 }
 
-}  // namespace
+} // namespace
 
 TEST(RingRules, EmptyFullAndCountIncludingWrap)
 {
     volatile uint32_t r = 0, w = 0;
     EXPECT_TRUE(IsBufferEmpty(&r, &w));
     w = 7;
-    EXPECT_TRUE(IsBufferFull(&r, &w, 8));  // N - 1 bytes fill a ring of N
+    EXPECT_TRUE(IsBufferFull(&r, &w, 8)); // N - 1 bytes fill a ring of N
     EXPECT_EQ(GetBufferCount(&r, &w, 8), 7u);
     r = 6;
-    w = 2;  // wrapped
+    w = 2; // wrapped
     EXPECT_FALSE(IsBufferFull(&r, &w, 8));
     EXPECT_EQ(GetBufferCount(&r, &w, 8), 4u);
     w = 5;
@@ -54,7 +54,7 @@ TEST(RingRules, EmptyFullAndCountIncludingWrap)
 
 TEST_F(Console, TransmitRingTakesOneLessThanItsSize)
 {
-    EXPECT_EQ(UARTTxBytesFree(), 2048);  // although at most 2047 fit
+    EXPECT_EQ(UARTTxBytesFree(), 2048); // although at most 2047 fit
     std::string big(2048, 'x');
     // Stop the transmitter draining while the ring is filled.
     IntMasterDisable();
@@ -84,7 +84,7 @@ TEST_F(Console, EchoAndLineEditing)
     EXPECT_EQ(output(), "ab\b \bc\n\r");
     EXPECT_EQ(rx_ring_contents(), "ac\r");
     clear();
-    type("\n");  // the LF of a CR LF pair is swallowed
+    type("\n"); // the LF of a CR LF pair is swallowed
     wait_ms(2);
     EXPECT_EQ(rx_ring_contents(), "");
     EXPECT_EQ(output(), "");
@@ -234,7 +234,7 @@ TEST_F(ConsoleHelpers, DateEntryAcceptsAndRejects)
     clear();
     print_time_t_Time(t);
     wait_ms(5);
-    EXPECT_EQ(output(), "01/01/00 00:01:00");  // second 60 normalises
+    EXPECT_EQ(output(), "01/01/00 00:01:00"); // second 60 normalises
 
     // Bad month (silently), short text (with the message), wrong separators
     // (silently), then Enter alone keeps the clock.
@@ -267,7 +267,7 @@ TEST_F(ConsoleHelpers, GetcharTimedReturnsByteOrTimesOut)
     EXPECT_EQ(getchar_timed(1), -1);
     sim::Time took = sim::now() - t0;
     EXPECT_GE(took, 1000 * sim::NS_PER_MS);
-    EXPECT_LE(took, 1020 * sim::NS_PER_MS);  // 101 ticks of 10 ms at most
+    EXPECT_LE(took, 1020 * sim::NS_PER_MS); // 101 ticks of 10 ms at most
     type("Z");
     EXPECT_EQ(getchar_timed(1), 'Z');
 }
@@ -304,7 +304,7 @@ TEST_F(Timebase, ResetRephasesTheTenMillisecondTick)
         SysTickHandler();
     }
     EXPECT_EQ(Timer_10ms(0), ten);
-    SysTickHandler();  // timer_1ms reaches 10
+    SysTickHandler(); // timer_1ms reaches 10
     EXPECT_EQ(Timer_10ms(0), ten + 1);
     // Only the low byte of the argument counts.
     EXPECT_EQ(Timer_1ms(0x100), 10u);

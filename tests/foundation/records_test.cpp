@@ -16,7 +16,7 @@ namespace {
 using Records = test::BenchTest;
 
 class BlankRecords : public test::BenchTest {
-protected:
+  protected:
     void SetUp() override
     {
         auto_start_ = false;
@@ -30,7 +30,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Records, DefaultsSelectTheDocumentedFields)
 {
@@ -99,7 +99,7 @@ TEST_F(Records, ProbeLeavesThePatternAndRecordSitsAtOffset64)
     sys_samp.current_sample = 1234;
     storeSysSampFRAMVariables();
     EXPECT_EQ(std::memcmp(fram + 64, &sys_samp, sizeof sys_samp), 0);
-    EXPECT_EQ(fram[64 + 40], 0xAA);  // marker stored little-endian AA 55 AA 55
+    EXPECT_EQ(fram[64 + 40], 0xAA); // marker stored little-endian AA 55 AA 55
     EXPECT_EQ(fram[64 + 41], 0x55);
 }
 

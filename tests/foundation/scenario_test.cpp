@@ -11,9 +11,9 @@
 
 namespace {
 
-const std::string MENU =
-    "\r\n\r\n\r\nMain Menu -- v4.1.2 Varve revB -- Will sleep in 30 seconds"
-    "\r\n1 -- Configure\r\n2 -- Deploy\r\n3 -- Test\r\n4 -- Sleep\r\n5 -- Files\r\nH -- Help\r\nEnter Selection: ";
+const std::string MENU = "\r\n\r\n\r\nMain Menu -- v4.1.2 Varve revB -- Will sleep in 30 seconds"
+                         "\r\n1 -- Configure\r\n2 -- Deploy\r\n3 -- Test\r\n4 -- Sleep\r\n5 -- Files\r\nH -- "
+                         "Help\r\nEnter Selection: ";
 // With a card in its slot the start-up prints nothing before the menu.
 const std::string NO_CARD = "";
 const std::string SLEEPING = "\r\n\r\nSleeping...*";
@@ -44,14 +44,14 @@ void write_sys_samp(const std::string& dir, const systemSamplingData& s)
 sim::RunOptions board_in_state(const std::string& name, int32_t state)
 {
     sim::RunOptions o = board(name);
-    test::run_script(o, "", 31);  // provision, menu, sleep
+    test::run_script(o, "", 31); // provision, menu, sleep
     systemSamplingData s = read_sys_samp(o.board_dir);
     s.state = state;
     write_sys_samp(o.board_dir, s);
     return o;
 }
 
-}  // namespace
+} // namespace
 
 TEST(PowerUp, NewBoardShowsTheMenuThenSleepsAfterThirtySeconds)
 {
@@ -98,7 +98,7 @@ TEST(MainMenu, SleepKeyHibernatesAndTheBoardRemembersIt)
     auto hib = test::read_file(o.board_dir + "/hibernate.txt");
     std::string text(hib.begin(), hib.end());
     EXPECT_NE(text.find("hibernating 1"), std::string::npos);
-    EXPECT_NE(text.find("wake_flags 16"), std::string::npos);  // console pin only
+    EXPECT_NE(text.find("wake_flags 16"), std::string::npos); // console pin only
 }
 
 TEST(MainMenu, FilesWithCardDisabledExplainsHowToEnable)
@@ -163,7 +163,7 @@ TEST(Routing, PowerCycleWhileHibernatingIdleShowsTheMenu)
 TEST(Failures, StoreFailureKeepsTheBoardAwake)
 {
     auto o = board("eeprom-fail");
-    test::run_script(o, "", 1);  // provision first
+    test::run_script(o, "", 1); // provision first
     o.faults.eeprom_program = true;
     auto r = test::run_script(o, "", 65);
     EXPECT_NE(r.transcript.find(SLEEPING + "Error storing system data (sleep).\r\n"), std::string::npos);
@@ -176,9 +176,11 @@ TEST(Failures, HibernationThatDoesNotHappenResetsTheController)
     auto o = board("hib-fail");
     o.faults.hibernate = true;
     auto r = test::run_script(o, "", 35);
-    EXPECT_NE(r.transcript.find(SLEEPING +
-                                "\r\n\r\n\r\nHibernation error!  Possible cause: remove JP1 on VORN board \r\n\r\n\r\n"
-                                "\r\n\r\n\r\nCalling SysCtrlReset...\r\n\r\n\r\n" + NO_CARD + MENU),
+    EXPECT_NE(r.transcript.find(
+                  SLEEPING +
+                  "\r\n\r\n\r\nHibernation error!  Possible cause: remove JP1 on VORN board \r\n\r\n\r\n"
+                  "\r\n\r\n\r\nCalling SysCtrlReset...\r\n\r\n\r\n" +
+                  NO_CARD + MENU),
               std::string::npos);
 }
 
@@ -189,7 +191,8 @@ TEST(Failures, FramThatDoesNotAnswerIsReported)
     o.faults.fram_absent = true;
     auto r = test::run_script(o, "", 2);
     EXPECT_EQ(r.transcript.rfind("\r\nERROR: FRAM fails probe - switch to HIB module\r\n"
-                                 "FRAM sys_samp.initNum is not 0x55AA55AA\r\n", 0),
+                                 "FRAM sys_samp.initNum is not 0x55AA55AA\r\n",
+                                 0),
               0u);
     EXPECT_NE(r.transcript.find(MENU), std::string::npos);
 }
@@ -211,8 +214,9 @@ TEST(BlankBoard, UnprovisionedBoardStartsIdleAndWarnsAboutTheFirmwareVersion)
     o.blank = true;
     auto r = test::run_script(o, "", 2);
     EXPECT_EQ(r.transcript.rfind("FRAM sys_samp.initNum is not 0x55AA55AA\r\n", 0), 0u);
-    EXPECT_NE(r.transcript.find("************* ERROR: EEPROM data check failed (firmware upgrade) **************"),
-              std::string::npos);
+    EXPECT_NE(
+        r.transcript.find("************* ERROR: EEPROM data check failed (firmware upgrade) **************"),
+        std::string::npos);
     EXPECT_EQ(read_sys_samp(o.board_dir).initNum, SYS_SAMP_INIT_NUM);
 }
 
@@ -223,7 +227,7 @@ TEST(ResetModel, EveryWakeStartsFromTheLoadImage)
     o.boot_hook = [log](int boot) {
         std::ofstream f(log, std::ios::app);
         f << boot << ":" << profileTarget << "\n";
-        profileTarget = 42;  // a firmware static changed during the boot
+        profileTarget = 42; // a firmware static changed during the boot
     };
     test::run_script(o, "40 x\n", 45);
     std::ifstream f(log);

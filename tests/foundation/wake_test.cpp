@@ -19,22 +19,22 @@ struct Row {
     int32_t state_after;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(WakeDecoder, EveryLatchedFlagInItsOrder)
 {
     const Row rows[] = {
         {HIBERNATE_INT_PIN_WAKE, DEPLOYED, WAKE_PIN, DEPLOYED},
-        {HIBERNATE_INT_PIN_WAKE | HIBERNATE_INT_RTC_MATCH_0, DEPLOYED, WAKE_PIN, DEPLOYED},  // pin wins
+        {HIBERNATE_INT_PIN_WAKE | HIBERNATE_INT_RTC_MATCH_0, DEPLOYED, WAKE_PIN, DEPLOYED}, // pin wins
         {HIBERNATE_INT_RTC_MATCH_0, DEPLOYED, WAKE_RTC, DEPLOYED},
         {HIBERNATE_INT_VDDFAIL, DEPLOYED, WAKE_NOTSET, IDLE},
         {HIBERNATE_INT_RESET_WAKE, DEPLOYED, WAKE_NOTSET, IDLE},
         {HIBERNATE_INT_GPIO_WAKE, COMMAND, WAKE_NOTSET, IDLE},
-        {HIBERNATE_INT_WR_COMPLETE, DEPLOYED, WAKE_RTC, DEPLOYED},     // power cycle resumes sampling
-        {HIBERNATE_INT_WR_COMPLETE, COMMAND, WAKE_NOTSET, COMMAND},    // polled mode serves commands again
+        {HIBERNATE_INT_WR_COMPLETE, DEPLOYED, WAKE_RTC, DEPLOYED},  // power cycle resumes sampling
+        {HIBERNATE_INT_WR_COMPLETE, COMMAND, WAKE_NOTSET, COMMAND}, // polled mode serves commands again
         {HIBERNATE_INT_WR_COMPLETE | HIBERNATE_INT_LOW_BAT, IDLE, WAKE_NOTSET, IDLE},
         {HIBERNATE_INT_LOW_BAT, DEPLOYED, WAKE_NOTSET, IDLE},
-        {0, DEPLOYED, WAKE_NOTSET, IDLE},  // reset button
+        {0, DEPLOYED, WAKE_NOTSET, IDLE}, // reset button
     };
     for (const Row& r : rows) {
         sim::hib_state().active = 1;
@@ -49,7 +49,7 @@ TEST_F(WakeDecoder, EveryLatchedFlagInItsOrder)
 TEST_F(WakeDecoder, FirstPowerUpConfiguresTheClockWithoutChangingIt)
 {
     sim::hib_state().active = 0;
-    sim::hib_state().raw_status = HIBERNATE_INT_PIN_WAKE;  // not read while inactive
+    sim::hib_state().raw_status = HIBERNATE_INT_PIN_WAKE; // not read while inactive
     sim::hib_state().trim = 0;
     uint32_t before = HibernateRTCGet();
     sys_samp.state = DEPLOYED;
@@ -59,7 +59,7 @@ TEST_F(WakeDecoder, FirstPowerUpConfiguresTheClockWithoutChangingIt)
     EXPECT_NE(sim::hib_state().active, 0u);
     uint32_t after = HibernateRTCGet();
     EXPECT_GE(after, before);
-    EXPECT_LE(after - before, 1u);  // the 200 ms settling wait only
+    EXPECT_LE(after - before, 1u); // the 200 ms settling wait only
 }
 
 TEST_F(TimedSleep, WakeTimeHasATwoSecondFloor)
@@ -80,10 +80,10 @@ TEST_F(TimedSleep, WakeTimeHasATwoSecondFloor)
     EXPECT_EQ(HibernateRTCMatchGet(0), now + 3);
 
     now = HibernateRTCGet();
-    sleep(DEPLOYED, now - 100);  // in the past
+    sleep(DEPLOYED, now - 100); // in the past
     EXPECT_EQ(HibernateRTCMatchGet(0), now + 2);
 
-    sleep(DEPLOYED, 0);  // polled mode: the console pin only
+    sleep(DEPLOYED, 0); // polled mode: the console pin only
     EXPECT_EQ(HibernateWakeGet(), HIBERNATE_WAKE_PIN);
     EXPECT_EQ(sys_samp.state, DEPLOYED);
     wait_consoleTx();

@@ -61,4 +61,4 @@ void BenchTest::wait_ms(unsigned ms)
     }
 }
 
-}  // namespace test
+} // namespace test

@@ -13,7 +13,7 @@ namespace test {
 // Fixture: a fresh board, devices up, the firmware's start-up done (so the
 // console, tick and stores work); console output cleared.
 class BenchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
     // Options for the board; tests may change them before calling start().
@@ -32,4 +32,4 @@ protected:
     bool auto_start_ = true;
 };
 
-}  // namespace test
+} // namespace test

@@ -13,7 +13,8 @@ namespace test {
 std::string fresh_board_dir(const std::string& name)
 {
     const char* base = std::getenv("TMPDIR");
-    std::string root = std::string(base != nullptr ? base : "/tmp") + "/varve-test-" + std::to_string(getpid());
+    std::string root =
+        std::string(base != nullptr ? base : "/tmp") + "/varve-test-" + std::to_string(getpid());
     mkdir(root.c_str(), 0755);
     std::string dir = root + "/" + name;
     std::string cmd = "rm -rf '" + dir + "'";
@@ -57,10 +58,11 @@ void write_file(const std::string& path, const std::vector<uint8_t>& bytes)
 int count(const std::string& hay, const std::string& needle)
 {
     int n = 0;
-    for (std::size_t pos = hay.find(needle); pos != std::string::npos; pos = hay.find(needle, pos + needle.size())) {
+    for (std::size_t pos = hay.find(needle); pos != std::string::npos;
+         pos = hay.find(needle, pos + needle.size())) {
         ++n;
     }
     return n;
 }
 
-}  // namespace test
+} // namespace test

@@ -30,4 +30,4 @@ void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 // Counts non-overlapping occurrences of `needle` in `hay`.
 int count(const std::string& hay, const std::string& needle);
 
-}  // namespace test
+} // namespace test
