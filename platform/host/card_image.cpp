@@ -5,7 +5,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,7 +90,9 @@ std::string card_write_mbr(int fd, uint64_t start, uint64_t sectors)
         return "the image is too large for an MBR partition table";
     }
     Sector s{};
-    put32(&s[440], static_cast<uint32_t>(std::time(nullptr)) ^ 0x56415256u); // disk signature
+    // Disk signature and volume serial come from the geometry, not the host
+    // clock, so that the same board gets a byte-identical card.
+    put32(&s[440], static_cast<uint32_t>(start ^ (sectors << 7)) ^ 0x56415256u); // disk signature
     uint8_t* e = &s[446];
     e[0] = 0x00;
     // CHS fields: "beyond CHS range" markers; everything uses the LBA fields.
@@ -180,14 +181,14 @@ std::string card_format_fat32(int fd, uint64_t start, uint64_t sectors)
     put32(&boot[28], static_cast<uint32_t>(start));
     put32(&boot[32], total);
     put32(&boot[36], fatsz);
-    put16(&boot[40], 0); // both FATs mirrored
-    put16(&boot[42], 0); // version 0.0
-    put32(&boot[44], 2); // root directory cluster
-    put16(&boot[48], 1); // FSInfo sector
-    put16(&boot[50], 6); // backup boot sector
-    boot[64] = 0x80;     // drive number
-    boot[66] = 0x29;     // extended boot signature
-    put32(&boot[67], static_cast<uint32_t>(std::time(nullptr)));
+    put16(&boot[40], 0);                                                    // both FATs mirrored
+    put16(&boot[42], 0);                                                    // version 0.0
+    put32(&boot[44], 2);                                                    // root directory cluster
+    put16(&boot[48], 1);                                                    // FSInfo sector
+    put16(&boot[50], 6);                                                    // backup boot sector
+    boot[64] = 0x80;                                                        // drive number
+    boot[66] = 0x29;                                                        // extended boot signature
+    put32(&boot[67], (total * 2654435761u) ^ static_cast<uint32_t>(start)); // volume serial
     std::memcpy(&boot[71], "NO NAME    ", 11);
     std::memcpy(&boot[82], "FAT32   ", 8);
     boot[510] = 0x55;

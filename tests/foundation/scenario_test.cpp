@@ -240,11 +240,13 @@ TEST(Determinism, SameBoardAndScriptGiveIdenticalTranscripts)
     const std::string script = "1 h\\r\n2 5\\r\n40 x\n1 \\r\n50 z\n";
     auto a = board("det-a");
     auto b = board("det-b");
+    a.params["card_size_mib"] = b.params["card_size_mib"] = "40";
     auto ra = test::run_script(a, script, 200);
     auto rb = test::run_script(b, script, 200);
     EXPECT_EQ(ra.transcript, rb.transcript);
     EXPECT_EQ(test::read_file(a.board_dir + "/eeprom.bin"), test::read_file(b.board_dir + "/eeprom.bin"));
     EXPECT_EQ(test::read_file(a.board_dir + "/fram.bin"), test::read_file(b.board_dir + "/fram.bin"));
+    EXPECT_EQ(test::read_file(a.board_dir + "/card.img"), test::read_file(b.board_dir + "/card.img"));
 }
 
 TEST(MainMenu, LowSupplyIsWarnedButNothingRefused)
