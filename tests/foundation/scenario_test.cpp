@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
+#include <sstream>
 #include <fstream>
 
 namespace {
@@ -266,4 +268,68 @@ TEST(MainMenu, HealthySupplyGivesNoWarning)
     auto o = board("goodbatt");
     auto r = test::run_script(o, "", 2);
     EXPECT_EQ(r.transcript.find("Voltage input is low"), std::string::npos);
+}
+
+namespace {
+
+// A hibernating board in `state` whose debug output is on, so that the
+// start-up's routing decisions show on the console.
+sim::RunOptions traced_board_in_state(const std::string& name, int32_t state)
+{
+    sim::RunOptions o = board_in_state(name, state);
+    auto eeprom = test::read_file(o.board_dir + "/eeprom.bin");
+    eeprom[1024 + offsetof(systemData, debug_flag)] = 1;
+    test::write_file(o.board_dir + "/eeprom.bin", eeprom);
+    return o;
+}
+
+void arm_rtc_wake(const std::string& dir, int seconds_ahead)
+{
+    auto hib = test::read_file(dir + "/hibernate.txt");
+    std::string text(hib.begin(), hib.end());
+    std::size_t pos = text.find("rtc_seconds ");
+    unsigned long now = std::stoul(text.substr(pos + 12));
+    std::string out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("match0 ", 0) == 0) {
+            line = "match0 " + std::to_string(now + static_cast<unsigned long>(seconds_ahead));
+        } else if (line.rfind("wake_flags ", 0) == 0) {
+            line = "wake_flags 24"; // pin and RTC
+        }
+        out += line + "\n";
+    }
+    test::write_file(dir + "/hibernate.txt", std::vector<uint8_t>(out.begin(), out.end()));
+}
+
+} // namespace
+
+TEST(Routing, DeployedAndWokenByTheConsoleServesCommands)
+{
+    auto o = traced_board_in_state("route-pin", DEPLOYED);
+    auto r = test::run_script(o, "1 x\n", 4);
+    EXPECT_NE(r.transcript.find("\r\nMAIN: DEPLOYED, calling exec_command\r\n"), std::string::npos);
+}
+
+TEST(Routing, DeployedAndWokenByTheClockTakesTheSample)
+{
+    auto o = traced_board_in_state("route-rtc", DEPLOYED);
+    arm_rtc_wake(o.board_dir, 5);
+    auto r = test::run_script(o, "", 8);
+    EXPECT_NE(r.transcript.find("\r\nMAIN: calling deploy(DEPLOYED)\r\n"), std::string::npos);
+}
+
+TEST(Routing, CommandStateGoesToPolledMode)
+{
+    auto o = traced_board_in_state("route-command", COMMAND);
+    auto r = test::run_script(o, "1 x\n", 4);
+    EXPECT_NE(r.transcript.find("\r\nMAIN: calling deploy(COMMAND)\r\n"), std::string::npos);
+}
+
+TEST(Routing, ResetButtonWhileDeployedRoutesAsIdle)
+{
+    auto o = traced_board_in_state("route-none", DEPLOYED);
+    auto r = test::run_script(o, "1 !reset\n", 4);
+    // The reset button clears the state in the decoder: straight to the menu.
+    EXPECT_NE(r.transcript.find("\r\nMAIN: state = IDLE\r\n" + MENU), std::string::npos);
 }
