@@ -9,6 +9,8 @@ int varve_firmware_main();
 
 namespace sim {
 
+void system_models_boot();
+void storage_models_boot();
 void uart_models_boot();
 void ssi_adc_models_boot();
 void analog_boot();
@@ -16,6 +18,8 @@ void sdcard_boot();
 
 void devices_boot()
 {
+    system_models_boot();
+    storage_models_boot();
     uart_models_boot();
     ssi_adc_models_boot();
     analog_boot();

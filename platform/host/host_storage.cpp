@@ -332,3 +332,13 @@ uint32_t I2CMasterErr(uint32_t)
     sim::register_access();
     return g_i2c.err;
 }
+
+namespace sim {
+
+// Power-on state of the I2C master (in-process test benches).
+void storage_models_boot()
+{
+    g_i2c = I2cMaster{};
+}
+
+} // namespace sim

@@ -59,6 +59,17 @@ bool periph_enabled(uint32_t periph)
     return g_enabled_periph.count(periph) != 0;
 }
 
+// Power-on state of the clock, the peripheral gates and SysTick (in-process
+// test benches boot several boards in one process).
+void system_models_boot()
+{
+    g_clock_hz = PIOSC_HZ;
+    g_enabled_periph.clear();
+    g_systick_period = 0;
+    g_systick_on = false;
+    g_systick_event = 0;
+}
+
 } // namespace sim
 
 // --- System control ----------------------------------------------------------------
