@@ -20,6 +20,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -440,12 +441,18 @@ int boot_child(bool provision_only)
     if (g_timeline != nullptr) {
         std::fflush(g_timeline);
     }
+    const pid_t runner = getpid();
     pid_t pid = fork();
     if (pid < 0) {
         log("fork failed: %s", std::strerror(errno));
         return static_cast<int>(BootEnd::Quit);
     }
     if (pid == 0) {
+        // The boot must not outlive the runner (for instance when it is killed).
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != runner) {
+            _exit(static_cast<int>(BootEnd::Quit));
+        }
         reset_clock(g_run->now);
         if (provision_only) {
             g_opts.faults = Faults{}; // the board left QA in working order
