@@ -354,7 +354,10 @@ DSTATUS disk_status(BYTE drv)
     return drv != 0 ? STA_NOINIT : Stat;
 }
 
-DRESULT disk_read(BYTE drv, BYTE* buff, LBA_t sector, UINT count)
+// Checks a block transfer and turns its sector number into the card's
+// address (bytes on a byte-addressed card, whose 32-bit address must not
+// overflow).
+static DRESULT prepare_transfer(BYTE drv, const void* buff, LBA_t* sector, UINT count, bool writing)
 {
     if (drv != 0 || count == 0 || buff == nullptr) {
         return RES_PARERR;
@@ -362,11 +365,23 @@ DRESULT disk_read(BYTE drv, BYTE* buff, LBA_t sector, UINT count)
     if ((Stat & STA_NOINIT) != 0) {
         return RES_NOTRDY;
     }
+    if (writing && (Stat & STA_PROTECT) != 0) {
+        return RES_WRPRT;
+    }
     if ((CardType & CT_BLOCK) == 0) {
-        if (sector >= BYTE_ADDRESS_LIMIT || count > BYTE_ADDRESS_LIMIT - sector) {
+        if (*sector >= BYTE_ADDRESS_LIMIT || count > BYTE_ADDRESS_LIMIT - *sector) {
             return RES_PARERR;
         }
-        sector *= SECTOR_BYTES;
+        *sector *= SECTOR_BYTES;
+    }
+    return RES_OK;
+}
+
+DRESULT disk_read(BYTE drv, BYTE* buff, LBA_t sector, UINT count)
+{
+    DRESULT res = prepare_transfer(drv, buff, &sector, count, false);
+    if (res != RES_OK) {
+        return res;
     }
     SELECT();
     if (count == 1) {
@@ -389,20 +404,9 @@ DRESULT disk_read(BYTE drv, BYTE* buff, LBA_t sector, UINT count)
 
 DRESULT disk_write(BYTE drv, const BYTE* buff, LBA_t sector, UINT count)
 {
-    if (drv != 0 || count == 0 || buff == nullptr) {
-        return RES_PARERR;
-    }
-    if ((Stat & STA_NOINIT) != 0) {
-        return RES_NOTRDY;
-    }
-    if ((Stat & STA_PROTECT) != 0) {
-        return RES_WRPRT;
-    }
-    if ((CardType & CT_BLOCK) == 0) {
-        if (sector >= BYTE_ADDRESS_LIMIT || count > BYTE_ADDRESS_LIMIT - sector) {
-            return RES_PARERR;
-        }
-        sector *= SECTOR_BYTES;
+    DRESULT res = prepare_transfer(drv, buff, &sector, count, true);
+    if (res != RES_OK) {
+        return res;
     }
     SELECT();
     if (count == 1) {

@@ -32,7 +32,6 @@ namespace sim {
 
 namespace {
 
-constexpr uint32_t HIB_MAGIC = 0x56484942; // "VHIB"
 constexpr std::size_t SHARED_BYTES = 8u << 20;
 constexpr std::size_t INPUT_QUEUE = 1u << 16;
 constexpr uint8_t QUIT_KEY = 0x1D; // Ctrl-]
@@ -293,7 +292,6 @@ bool load_hib(HibState* h)
         return false;
     }
     HibState s{};
-    s.magic = HIB_MAGIC;
     char key[32];
     unsigned long long value;
     int fields = 0;
@@ -790,7 +788,6 @@ bool open_board(const RunOptions& opts, bool* new_board)
     if (*new_board) {
         HibState& h = g_run->hib;
         h = HibState{};
-        h.magic = HIB_MAGIC;
         h.rtc_enabled = 1;
         uint32_t start = 0;
         if (!rtc_from_text(opts.start, &start, &err)) {

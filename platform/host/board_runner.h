@@ -73,11 +73,10 @@ const RunOptions& options();
 void board_pace(Time t);
 // Bytes the console UART has finished transmitting.
 void console_output(uint8_t byte);
-// Console UART state, for the line model: the receiver takes bytes only
-// while it is enabled.
+// The console UART as seen from its line: bytes are handed to its receiver
+// (which drops them while disabled) one byte time apart.
 struct ConsoleLine {
     virtual ~ConsoleLine() = default;
-    virtual bool receiver_on() = 0;
     virtual void receive(uint8_t byte) = 0;
     virtual Time byte_time() = 0;
 };
@@ -99,7 +98,6 @@ bool in_fault();
 
 // Persistent state of the hibernation module (kept in the board folder).
 struct HibState {
-    uint32_t magic;
     uint32_t active; // module enabled at least once
     uint32_t rtc_enabled;
     uint32_t rtc_seconds; // RTC count at rtc_ref_ns

@@ -36,8 +36,6 @@ struct Uart : sim::ConsoleLine {
         return 10 * sim::NS_PER_S / b;
     }
 
-    bool receiver_on() override { return enabled; }
-
     void receive(uint8_t byte) override
     {
         if (!enabled) {
