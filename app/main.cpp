@@ -30,6 +30,9 @@ bool supply_low(float* volts)
 void run_menu_selection(unsigned char key)
 {
     switch (key) {
+    case '2':
+        deploy(START);
+        break;
     case '4':
         sleep(IDLE, 0);
         break;
@@ -47,8 +50,8 @@ void run_menu_selection(unsigned char key)
         break;
     }
     default:
-        // Configure, deploy, test, files and help are added with their
-        // modules; any other key only shows the menu again.
+        // Configure, test, files and help are added with their modules; any
+        // other key only shows the menu again.
         break;
     }
 }

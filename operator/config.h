@@ -9,3 +9,6 @@ void config_sys_data_default_init();
 void ads1248_sampling_defaults();
 // Clears the board QA results.
 void config_qa_data_init();
+// Asks for the deployment note, waiting at most `timeout` seconds for it;
+// without a reply the note is a single space.  Returns non-zero.
+int enter_deployment_note(int timeout);

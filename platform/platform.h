@@ -194,6 +194,7 @@ constexpr uint32_t GPIO_PH2_SSI3RX = gpio_pin_mux(7, 2, 2);
 constexpr uint32_t GPIO_PH3_SSI3TX = gpio_pin_mux(7, 3, 2);
 constexpr uint32_t GPIO_PJ2_U5RX = gpio_pin_mux(8, 2, 1);
 constexpr uint32_t GPIO_PJ3_U5TX = gpio_pin_mux(8, 3, 1);
+constexpr uint32_t GPIO_PG3_M1PWM1 = gpio_pin_mux(6, 3, 5);
 
 void GPIOPinConfigure(uint32_t ui32PinConfig);
 void GPIOPinTypeGPIOOutput(uint32_t ui32Port, uint8_t ui8Pins);
@@ -203,6 +204,8 @@ void GPIOPinTypeI2C(uint32_t ui32Port, uint8_t ui8Pins);    // data line, open d
 void GPIOPinTypeI2CSCL(uint32_t ui32Port, uint8_t ui8Pins); // clock line, push-pull
 void GPIOPinTypeSSI(uint32_t ui32Port, uint8_t ui8Pins);
 void GPIOPinTypeADC(uint32_t ui32Port, uint8_t ui8Pins);
+// PWM output: the generator drives the pin (alternate function, digital).
+void GPIOPinTypePWM(uint32_t ui32Port, uint8_t ui8Pins);
 void GPIOPadConfigSet(uint32_t ui32Port, uint8_t ui8Pins, uint32_t ui32Strength, uint32_t ui32PadType);
 // Writes ui8Val to the pins selected by ui8Pins (bit-masked write).
 void GPIOPinWrite(uint32_t ui32Port, uint8_t ui8Pins, uint8_t ui8Val);
@@ -392,6 +395,7 @@ constexpr uint32_t PWM_OUT_5_BIT = 0x20u;
 constexpr uint32_t PWM_OUT_6_BIT = 0x40u;
 constexpr uint32_t PWM_OUT_7_BIT = 0x80u;
 constexpr uint32_t SYSCTL_PWMDIV_1 = 0x00000000u;
+constexpr uint32_t SYSCTL_PWMDIV_8 = 0x00140000u;
 constexpr uint32_t SYSCTL_PWMDIV_64 = 0x001E0000u;
 
 void SysCtlPWMClockSet(uint32_t ui32Config);

@@ -24,7 +24,8 @@ const char* const USAGE =
     "  --start \"YYYY-MM-DD HH:MM:SS\"\n"
     "                       console time of a new board at first power-up\n"
     "                       (default: the host's clock)\n"
-    "  --until SECONDS      end of the run, in simulated seconds since its start\n"
+    "  --until DURATION     end of the run, in simulated time since its start:\n"
+    "                       seconds, or with a unit: 90s, 45m, 12h, 30d\n"
     "                       (default: 60 s after the last input entry; with an\n"
     "                       interactive console and no script: until Ctrl-])\n"
     "\n"
@@ -99,6 +100,31 @@ std::string analog_param_check(const std::map<std::string, std::string>& params)
     return analog_params_from(params, &p, &err) ? std::string() : err;
 }
 
+// A duration: a number of seconds, or a number with the unit s, m, h or d.
+bool parse_duration(const std::string& text, double* seconds)
+{
+    char* end = nullptr;
+    double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || !(value >= 0)) {
+        return false;
+    }
+    std::string unit = end;
+    double scale = 0;
+    if (unit.empty() || unit == "s") {
+        scale = 1;
+    } else if (unit == "m") {
+        scale = 60;
+    } else if (unit == "h") {
+        scale = 3600;
+    } else if (unit == "d") {
+        scale = 86400;
+    } else {
+        return false;
+    }
+    *seconds = value * scale;
+    return *seconds <= 1e9;
+}
+
 int usage_error(const std::string& msg)
 {
     std::fprintf(stderr, "varve-sim: %s\n(see varve-sim --help)\n", msg.c_str());
@@ -133,11 +159,11 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
                 return usage_error("--start needs \"YYYY-MM-DD HH:MM:SS\"");
         } else if (a == "--until") {
             if (!value(&v))
-                return usage_error("--until needs seconds");
-            char* end = nullptr;
-            double s = std::strtod(v.c_str(), &end);
-            if (end == v.c_str() || *end != '\0' || !(s >= 0) || s > 1e9) {
-                return usage_error("--until needs a number of seconds, got \"" + v + "\"");
+                return usage_error("--until needs a duration");
+            double s = 0;
+            if (!parse_duration(v, &s)) {
+                return usage_error("--until needs a duration such as 90, 90s, 45m, 12h or 30d, got \"" + v +
+                                   "\"");
             }
             opts->until_s = s;
         } else if (a == "--console") {

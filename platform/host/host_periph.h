@@ -26,6 +26,22 @@ void uart_send_to_board(uint32_t uart_base, const uint8_t* data, std::size_t len
 // Baud rate the board configured on a UART (0 = never configured).
 uint32_t uart_baud(uint32_t uart_base);
 
+// PWM module 1 as the firmware left it (generator 0, output 1 on PG3).
+struct PwmView {
+    uint32_t clock_config = 0; // last SysCtlPWMClockSet value
+    bool configured = false;   // a generator was configured
+    uint32_t gen0_period = 0;
+    bool gen0_enabled = false;
+    uint32_t out1_width = 0;
+    bool out1_enabled = false;
+    int pg3_duty_permille = -1; // -1: the PWM does not drive PG3
+};
+PwmView pwm1_view();
+void pwm_models_boot();
+
+// EEPROM words programmed since the start of the run (every boot counted).
+uint64_t eeprom_words_programmed();
+
 // Brings up the device models of one boot (called by the runner).
 void devices_boot();
 
