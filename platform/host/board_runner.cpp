@@ -439,6 +439,9 @@ int boot_child(bool provision_only)
     if (g_timeline != nullptr) {
         std::fflush(g_timeline);
     }
+    // The boot starts where the runner's clock stands: after hibernation
+    // that is the wake time, not the time the previous boot ended.
+    g_run->now = now();
     const pid_t runner = getpid();
     pid_t pid = fork();
     if (pid < 0) {
