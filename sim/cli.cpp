@@ -2,7 +2,9 @@
 #include "sim/cli.h"
 
 #include "platform/host/analog_world.h"
+#include "platform/host/input_script.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,10 +22,12 @@ const char* const USAGE =
     "Board and run:\n"
     "  --board DIR          board folder (default ./varve-board); created and\n"
     "                       provisioned as after board QA when missing\n"
-    "  --blank              a new board is left unprovisioned (EEPROM and FRAM 0xFF)\n"
+    "  --blank              a new board is left unprovisioned (EEPROM and FRAM 0xFF;\n"
+    "                       ignored, with a note, for an existing board)\n"
     "  --start \"YYYY-MM-DD HH:MM:SS\"\n"
     "                       console time of a new board at first power-up\n"
-    "                       (default: the host's clock)\n"
+    "                       (default: the host's clock; ignored, with a note,\n"
+    "                       for an existing board)\n"
     "  --until DURATION     end of the run, in simulated time since its start:\n"
     "                       seconds, or with a unit: 90s, 45m, 12h, 30d\n"
     "                       (default: 60 s after the last input entry; with an\n"
@@ -33,7 +37,10 @@ const char* const USAGE =
     "  --console stdio|pty|none\n"
     "                       stdio: this terminal, raw mode, Ctrl-] leaves;\n"
     "                       pty: a pseudo-terminal whose path is printed on\n"
-    "                       standard error (picocom, minicom, screen);\n"
+    "                       standard error (picocom, minicom, screen); every\n"
+    "                       byte sent there, Ctrl-] included, goes to the\n"
+    "                       firmware: leave with Ctrl-C in the terminal that\n"
+    "                       runs varve-sim (or send it SIGTERM);\n"
     "                       none: no interactive console.\n"
     "                       Default: stdio, or none when --input is given.\n"
     "  --input FILE         timed input script (see docs/simulator.md)\n"
@@ -61,7 +68,8 @@ const char* const USAGE =
     "microSD card (card.img in the board folder; see docs/card.md):\n"
     "  --card sdhc|sdv2|sdv1|mmc|none\n"
     "                       card variant (default sdhc); none: empty socket\n"
-    "  --card-size MIB      size of a new card image (default 1024)\n"
+    "  --card-size MIB      size of a new card image (default 1024; ignored, with\n"
+    "                       a note, when the board folder has a card image)\n"
     "\n"
     "Fault injection:\n"
     "  --fault eeprom-program   every EEPROM program operation fails\n"
@@ -78,7 +86,9 @@ const char* const USAGE =
     "  -h, --help           this text\n"
     "\n"
     "Simulator messages go to standard error.  Exit status: 0 normal end,\n"
-    "1 board or input error, 2 usage error, 3 the firmware stopped in a fault.\n";
+    "1 board or input error, 2 usage error, 3 the firmware stopped in a fault,\n"
+    "128+N stopped by signal N (SIGINT, SIGTERM, SIGHUP; the board folder is\n"
+    "saved as when Ctrl-] leaves).\n";
 
 namespace {
 
@@ -131,6 +141,74 @@ int usage_error(const std::string& msg)
     return 2;
 }
 
+// A whole decimal number within [min, max]; nothing else in the text.
+bool whole_number(const std::string& text, unsigned long long min, unsigned long long max)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 12) {
+        return false;
+    }
+    unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
+    return v >= min && v <= max;
+}
+
+// A number of seconds > 0, nothing else in the text.
+bool positive_seconds(const std::string& text)
+{
+    char* end = nullptr;
+    double s = std::strtod(text.c_str(), &end);
+    return !text.empty() && end != text.c_str() && *end == '\0' && s > 0 && s <= 1e9;
+}
+
+// --fault NAME or NAME=VALUE; returns "" or the usage error.
+std::string parse_fault(const std::string& v, RunOptions* opts)
+{
+    std::size_t eq = v.find('=');
+    std::string name = v.substr(0, eq);
+    bool has_value = eq != std::string::npos;
+    std::string value = has_value ? v.substr(eq + 1) : std::string();
+    if (name == "card-removed") {
+        if (!has_value || !positive_seconds(value)) {
+            return "--fault card-removed=S needs a number of simulated seconds > 0, got \"" + v + "\"";
+        }
+        opts->params["card_removed_at"] = value;
+        return "";
+    }
+    if (name == "card-power-cut") {
+        if (!has_value || !whole_number(value, 1, 1000000000000ull)) {
+            return "--fault card-power-cut=N needs a whole number of sector writes, at least 1, got \"" + v +
+                   "\"";
+        }
+        opts->params["card_cut_after_writes"] = value;
+        return "";
+    }
+    bool known = true;
+    if (name == "eeprom-program")
+        opts->faults.eeprom_program = true;
+    else if (name == "eeprom-init")
+        opts->faults.eeprom_init = true;
+    else if (name == "fram-absent")
+        opts->faults.fram_absent = true;
+    else if (name == "hibernate")
+        opts->faults.hibernate = true;
+    else if (name == "card-absent")
+        opts->params["card"] = "none";
+    else if (name == "card-busy-init")
+        opts->params["card_busy_init"] = "1";
+    else if (name == "card-no-token")
+        opts->params["card_no_read_token"] = "1";
+    else if (name == "card-write-reject")
+        opts->params["card_write_reject"] = "1";
+    else
+        known = false;
+    if (!known) {
+        return "unknown fault \"" + name + "\"";
+    }
+    if (has_value) {
+        return "--fault " + name + " takes no value, got \"" + v + "\"";
+    }
+    return "";
+}
+
 } // namespace
 
 int parse_command_line(int argc, char** argv, RunOptions* opts)
@@ -155,8 +233,12 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
         } else if (a == "--blank") {
             opts->blank = true;
         } else if (a == "--start") {
-            if (!value(&opts->start))
+            if (!value(&opts->start) || opts->start.empty())
                 return usage_error("--start needs \"YYYY-MM-DD HH:MM:SS\"");
+            uint32_t rtc = 0;
+            std::string err;
+            if (!rtc_from_text(opts->start, &rtc, &err))
+                return usage_error(err);
         } else if (a == "--until") {
             if (!value(&v))
                 return usage_error("--until needs a duration");
@@ -202,8 +284,11 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
                 return usage_error("--analog-param needs NAME=VALUE");
             std::size_t eq = v.find('=');
             std::string key = v.substr(0, eq);
-            if (eq == std::string::npos || !analog_param_known(key)) {
-                return usage_error("--analog-param: unknown parameter \"" + v + "\"");
+            if (!analog_param_known(key)) {
+                return usage_error("--analog-param: unknown parameter \"" + key + "\"");
+            }
+            if (eq == std::string::npos || eq + 1 == v.size()) {
+                return usage_error("--analog-param " + key + " needs a value: " + key + "=VALUE");
             }
             opts->params[key] = v.substr(eq + 1);
             if (std::string err = analog_param_check(opts->params); !err.empty())
@@ -211,36 +296,16 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
         } else if (a == "--fault") {
             if (!value(&v))
                 return usage_error("--fault needs a fault name");
-            if (v == "eeprom-program")
-                opts->faults.eeprom_program = true;
-            else if (v == "eeprom-init")
-                opts->faults.eeprom_init = true;
-            else if (v == "fram-absent")
-                opts->faults.fram_absent = true;
-            else if (v == "hibernate")
-                opts->faults.hibernate = true;
-            else if (v == "card-absent")
-                opts->params["card"] = "none";
-            else if (v == "card-busy-init")
-                opts->params["card_busy_init"] = "1";
-            else if (v == "card-no-token")
-                opts->params["card_no_read_token"] = "1";
-            else if (v == "card-write-reject")
-                opts->params["card_write_reject"] = "1";
-            else if (v.rfind("card-removed=", 0) == 0 && std::strtod(v.c_str() + 13, nullptr) > 0)
-                opts->params["card_removed_at"] = v.substr(13);
-            else if (v.rfind("card-power-cut=", 0) == 0 && std::strtoul(v.c_str() + 15, nullptr, 10) > 0)
-                opts->params["card_cut_after_writes"] = v.substr(15);
-            else
-                return usage_error("unknown fault \"" + v + "\"");
+            if (std::string err = parse_fault(v, opts); !err.empty())
+                return usage_error(err);
         } else if (a == "--card") {
             if (!value(&v) || (v != "sdhc" && v != "sdv2" && v != "sdv1" && v != "mmc" && v != "none")) {
                 return usage_error("--card must be sdhc, sdv2, sdv1, mmc or none");
             }
             opts->params["card"] = v;
         } else if (a == "--card-size") {
-            if (!value(&v) || std::strtoul(v.c_str(), nullptr, 10) < 36) {
-                return usage_error("--card-size needs a number of MiB, at least 36");
+            if (!value(&v) || !whole_number(v, 36, 1000000000ull)) {
+                return usage_error("--card-size needs a whole number of MiB, at least 36");
             }
             opts->params["card_size_mib"] = v;
         } else {

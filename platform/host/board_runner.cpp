@@ -85,6 +85,17 @@ int g_pty_slave = -1;
 bool g_bench = false;
 std::string g_bench_output;
 void* g_shared_mem = nullptr;
+// SIGINT, SIGTERM or SIGHUP asked the simulator to stop (0 = no).  The
+// runner and the boot each see their own copy: the runner stops waiting,
+// a boot ends at its next step of simulated time as when Ctrl-] leaves.
+volatile sig_atomic_t g_stop_signal = 0;
+
+void stop_signal(int sig)
+{
+    if (g_stop_signal == 0) {
+        g_stop_signal = sig;
+    }
+}
 
 // --- Console input queue -------------------------------------------------------------
 
@@ -204,6 +215,9 @@ bool wait_wall(Time t, bool* got_input)
 {
     *got_input = false;
     for (;;) {
+        if (g_stop_signal != 0) {
+            return false;
+        }
         Time wall = wall_elapsed();
         if (wall >= t) {
             return true;
@@ -432,6 +446,43 @@ void schedule_script()
     boot_end(BootEnd::Fault);
 }
 
+// Waits for a boot to end.  Asked to stop, it passes the request on to the
+// boot (which ends at its next step of simulated time) and, should the boot
+// not end within a few seconds, kills it.
+bool wait_for_boot(pid_t pid, int* status)
+{
+    bool passed_on = false;
+    Time kill_at = 0;
+    for (;;) {
+        pid_t r = waitpid(pid, status, passed_on ? WNOHANG : 0);
+        if (r == pid) {
+            return true;
+        }
+        if (r < 0 && errno != EINTR) {
+            return false;
+        }
+        if (g_stop_signal == 0) {
+            continue;
+        }
+        if (!passed_on) {
+            kill(pid, SIGTERM);
+            passed_on = true;
+            kill_at = wall_elapsed() + 3 * NS_PER_S;
+        } else if (wall_elapsed() >= kill_at) {
+            kill(pid, SIGKILL);
+            while (waitpid(pid, status, 0) < 0) {
+                if (errno != EINTR) {
+                    return false;
+                }
+            }
+            return true;
+        } else {
+            struct timespec ts = {0, 10 * 1000 * 1000};
+            nanosleep(&ts, nullptr);
+        }
+    }
+}
+
 // Runs one boot in a child process; returns why it ended.
 int boot_child(bool provision_only)
 {
@@ -439,6 +490,9 @@ int boot_child(bool provision_only)
     if (g_timeline != nullptr) {
         std::fflush(g_timeline);
     }
+    // The boot starts where the runner's clock stands: after hibernation
+    // that is the wake time, not the time the previous boot ended.
+    g_run->now = now();
     const pid_t runner = getpid();
     pid_t pid = fork();
     if (pid < 0) {
@@ -463,11 +517,16 @@ int boot_child(bool provision_only)
         run_boot();
     }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    if (!wait_for_boot(pid, &status)) {
+        log("waiting for the firmware process failed: %s", std::strerror(errno));
+        return static_cast<int>(BootEnd::Quit);
     }
     reset_clock(g_run->now);
     if (WIFEXITED(status) && WEXITSTATUS(status) >= 10 && WEXITSTATUS(status) <= 16) {
         return WEXITSTATUS(status);
+    }
+    if (g_stop_signal != 0) {
+        return static_cast<int>(BootEnd::Quit); // stopped from outside
     }
     if (WIFSIGNALED(status)) {
         log("firmware process killed by signal %d", WTERMSIG(status));
@@ -503,6 +562,9 @@ enum class Wake { Pin, Rtc, Reset, PowerCycle, RunOver, Quit };
 Wake hibernate_until_wake()
 {
     for (;;) {
+        if (g_stop_signal != 0) {
+            return Wake::Quit;
+        }
         Time t = std::min(g_until, rtc_match_time());
         Time byte_at = TIME_NEVER;
         if (input_count() > 0) {
@@ -606,7 +668,13 @@ const RunOptions& options()
 
 void board_pace(Time t)
 {
-    if (!g_paced || !g_in_boot || g_discard_output) {
+    if (!g_in_boot || g_discard_output) {
+        return; // provisioning runs to its end
+    }
+    if (g_stop_signal != 0 && !g_bench) {
+        boot_end(BootEnd::Quit);
+    }
+    if (!g_paced) {
         return;
     }
     flush_output();
@@ -729,6 +797,22 @@ void timeline(const std::string& what, int value)
 
 namespace {
 
+// A board folder is the simulator's working state, never part of a source
+// tree it may have been created in: git ignores everything in it.
+void keep_out_of_version_control()
+{
+    std::string path = board_path(".gitignore");
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        return;
+    }
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (f != nullptr) {
+        std::fputs("# Board folder of varve-sim: not source.\n*\n", f);
+        std::fclose(f);
+    }
+}
+
 // Resets the run's state, maps the board folder and provisions a new board.
 bool open_board(const RunOptions& opts, bool* new_board)
 {
@@ -807,8 +891,19 @@ bool open_board(const RunOptions& opts, bool* new_board)
             log("new blank board in %s", opts.board_dir.c_str());
         }
         save_hib();
-    } else if (!opts.start.empty()) {
-        log("--start applies to a new board only; %s keeps its clock", opts.board_dir.c_str());
+        keep_out_of_version_control();
+    } else {
+        if (!opts.start.empty()) {
+            log("--start applies to a new board only; %s keeps its clock", opts.board_dir.c_str());
+        }
+        if (opts.blank) {
+            log("--blank applies to a new board only; %s keeps its stores", opts.board_dir.c_str());
+        }
+    }
+    struct stat card;
+    if (opts.params.count("card_size_mib") != 0 && stat(board_path("card.img").c_str(), &card) == 0) {
+        log("--card-size applies to a new card only; %s keeps its %llu MiB card", opts.board_dir.c_str(),
+            static_cast<unsigned long long>(card.st_size) >> 20);
     }
     g_run->hib.rtc_ref_ns = 0;
     return true;
@@ -831,30 +926,90 @@ void close_board()
     g_run = nullptr;
 }
 
+// Stops the run on SIGINT, SIGTERM and SIGHUP (and puts the previous
+// handlers back when it ends).
+class StopSignals {
+  public:
+    StopSignals()
+    {
+        g_stop_signal = 0;
+        struct sigaction sa {};
+        sa.sa_handler = stop_signal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = 0; // interrupt the runner's waits
+        for (std::size_t i = 0; i < COUNT; ++i) {
+            sigaction(SIGNALS[i], &sa, &saved_[i]);
+        }
+    }
+    ~StopSignals()
+    {
+        for (std::size_t i = 0; i < COUNT; ++i) {
+            sigaction(SIGNALS[i], &saved_[i], nullptr);
+        }
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+  private:
+    static constexpr std::size_t COUNT = 3;
+    static constexpr int SIGNALS[COUNT] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction saved_[COUNT] {};
+};
+
 } // namespace
 
 int run_board(const RunOptions& opts)
 {
-    bool new_board = false;
-    if (!open_board(opts, &new_board)) {
-        close_board();
-        return 1;
-    }
+    StopSignals stop_signals;
+    // Inputs and outputs first: a mistake in them leaves no new board behind.
     std::string err;
-    // Timed input.
+    Script script;
     if (!opts.input_file.empty()) {
-        if (!load_script_file(opts.input_file, &g_script, &err)) {
+        if (!load_script_file(opts.input_file, &script, &err)) {
             log("%s", err.c_str());
-            close_board();
             return 1;
         }
     } else if (!opts.input_text.empty()) {
-        if (!parse_script(opts.input_text, &g_script, &err)) {
+        if (!parse_script(opts.input_text, &script, &err)) {
             log("%s", err.c_str());
-            close_board();
             return 1;
         }
     }
+    int transcript_fd = STDOUT_FILENO;
+    if (!opts.transcript_file.empty()) {
+        transcript_fd = open(opts.transcript_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (transcript_fd < 0) {
+            log("cannot write %s: %s", opts.transcript_file.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
+    FILE* timeline_file = nullptr;
+    if (!opts.timeline_file.empty()) {
+        timeline_file = std::fopen(opts.timeline_file.c_str(), "w");
+        if (timeline_file == nullptr) {
+            log("cannot write %s", opts.timeline_file.c_str());
+            if (transcript_fd != STDOUT_FILENO) {
+                close(transcript_fd);
+            }
+            return 1;
+        }
+    }
+
+    bool new_board = false;
+    if (!open_board(opts, &new_board)) {
+        close_board();
+        if (transcript_fd != STDOUT_FILENO) {
+            close(transcript_fd);
+        }
+        if (timeline_file != nullptr) {
+            std::fclose(timeline_file);
+        }
+        return 1;
+    }
+    g_script = std::move(script);
+    g_transcript_fd = transcript_fd;
+    g_transcript_is_console = opts.transcript_file.empty() && opts.console == ConsoleMode::Stdio;
+    g_timeline = timeline_file;
     if (opts.until_s >= 0) {
         g_until = static_cast<Time>(opts.until_s * static_cast<double>(NS_PER_S));
     } else if (!g_script.entries.empty() || opts.console == ConsoleMode::None) {
@@ -863,28 +1018,15 @@ int run_board(const RunOptions& opts)
     }
     g_paced = opts.pace;
 
-    // Outputs.
-    if (!opts.transcript_file.empty()) {
-        g_transcript_fd = open(opts.transcript_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (g_transcript_fd < 0) {
-            log("cannot write %s: %s", opts.transcript_file.c_str(), std::strerror(errno));
-            close_board();
-            return 1;
-        }
-    } else {
-        g_transcript_fd = STDOUT_FILENO;
-        g_transcript_is_console = opts.console == ConsoleMode::Stdio;
-    }
-    if (!opts.timeline_file.empty()) {
-        g_timeline = std::fopen(opts.timeline_file.c_str(), "w");
-        if (g_timeline == nullptr) {
-            log("cannot write %s", opts.timeline_file.c_str());
-            close_board();
-            return 1;
-        }
-    }
-
     if (!open_console()) {
+        close_board();
+        if (g_transcript_fd != STDOUT_FILENO) {
+            close(g_transcript_fd);
+        }
+        if (g_timeline != nullptr) {
+            std::fclose(g_timeline);
+            g_timeline = nullptr;
+        }
         return 1;
     }
 
@@ -900,6 +1042,9 @@ int run_board(const RunOptions& opts)
 
     int status = 0;
     for (;;) {
+        if (!hibernating && g_stop_signal != 0) {
+            break;
+        }
         if (hibernating) {
             g_run->hib.hibernating = 1;
             save_hib();
@@ -947,6 +1092,13 @@ int run_board(const RunOptions& opts)
     }
     if (g_in_fd >= 0 && g_opts.console == ConsoleMode::Pty) {
         close(g_in_fd);
+    }
+    if (g_stop_signal != 0) {
+        log("stopped by signal %d; board folder %s saved", static_cast<int>(g_stop_signal),
+            g_opts.board_dir.c_str());
+        if (status == 0) {
+            status = 128 + g_stop_signal;
+        }
     }
     close_board();
     return status;

@@ -9,6 +9,7 @@
 #include "records/system.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace sim {
 
@@ -17,6 +18,9 @@ void provision_board()
     SysCtlClockSet(SYSCTL_SYSDIV_4 | SYSCTL_USE_PLL | SYSCTL_OSC_MAIN | SYSCTL_XTAL_16MHZ);
     fram_init();
     config_sys_data_default_init();
+    // The whole field is written: no bytes of the default text remain after
+    // the terminator.
+    std::memset(sys_data.qa.firmware_version, 0, sizeof sys_data.qa.firmware_version);
     std::snprintf(sys_data.qa.firmware_version, sizeof sys_data.qa.firmware_version, "%s",
                   FIRMWARE_VERSION_STR);
     initSysSampFRAMVariables();

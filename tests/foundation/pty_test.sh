@@ -4,7 +4,8 @@ set -euo pipefail
 sim="$1"
 dir=$(mktemp -d)
 pid=""
-cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$dir"; }
+# The simulator saves its board folder when it is stopped: wait for that.
+cleanup() { if [ -n "$pid" ]; then kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true; fi; rm -rf "$dir"; }
 trap cleanup EXIT
 "$sim" --board "$dir/b" --console pty --until 30 > "$dir/transcript" 2> "$dir/err" &
 pid=$!
