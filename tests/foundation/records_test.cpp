@@ -84,6 +84,7 @@ TEST_F(Records, StoreReportsEepromFailure)
 {
     sim::RunOptions& o = const_cast<sim::RunOptions&>(sim::options());
     o.faults.eeprom_program = true;
+    sys_data.averaging_interval += 1; // something to program
     EXPECT_NE(storeSysDataVariables(), 0u);
     o.faults.eeprom_program = false;
 }
