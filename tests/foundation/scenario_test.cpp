@@ -171,9 +171,7 @@ TEST(Failures, StoreFailureKeepsTheBoardAwake)
     // idle menu changes nothing.  A word of the EEPROM is changed after
     // start-up has read it (as by a bit error), so that every store has one
     // word to program, and fails.
-    o.boot_hook = [](int) {
-        sim::schedule(sim::NS_PER_S, [] { sim::eeprom_image()[1024 + 8] ^= 0x01; });
-    };
+    o.boot_hook = [](int) { sim::schedule(sim::NS_PER_S, [] { sim::eeprom_image()[1024 + 8] ^= 0x01; }); };
     auto r = test::run_script(o, "", 65);
     EXPECT_NE(r.transcript.find(SLEEPING + "Error storing system data (sleep).\r\n"), std::string::npos);
     // It tries again after another time-out instead of flooding the console.
