@@ -548,8 +548,9 @@ int card_main(int argc, char** argv)
             } else {
                 char* end = nullptr;
                 size_mib = std::strtoull(v.c_str(), &end, 10);
-                if (end == v.c_str() || *end != '\0' || size_mib < 36 || size_mib > (uint64_t{2} << 20)) {
-                    return usage("--size needs a number of MiB from 36 to 2097152");
+                if (end == v.c_str() || *end != '\0' || size_mib < 36 || size_mib > (uint64_t{2} << 20) - 1) {
+                    // The MBR's 32-bit sector fields end 512 bytes short of 2 TiB.
+                    return usage("--size needs a number of MiB from 36 to 2097151");
                 }
             }
         } else if (cmd.empty()) {
