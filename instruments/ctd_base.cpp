@@ -220,7 +220,7 @@ void ctd_analyzer_print(unsigned char c, uint32_t* last_tick)
     // line short; the hex value shows them.
     unsigned char shown = (c >= 0x20 && c < 0x7F) ? c : '.';
     uprintf("RX: %c [0x%02x] ", shown, c);
-    uprintf(" time = %u msec\r\n", (now - *last_tick) * 10u);
+    uprintf(" time = %u msec\r\n", static_cast<unsigned int>((now - *last_tick) * 10u));
     *last_tick = now;
 }
 
