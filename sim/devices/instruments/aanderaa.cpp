@@ -138,11 +138,12 @@ class Aand5860 : public SmartSensor {
         double v = sound_speed(s, t);
         char line[192];
         if (text) {
-            std::snprintf(
-                line, sizeof line,
-                "MEASUREMENT\t5860\t%u\tConductivity[mS/cm]\t%.3f\tTemperature[Deg.C]\t%.3f\tSalinity[PSU]\t"
-                "%.3f\tDensity[kg/m3]\t%.3f\tSoundspeed[m/s]\t%.3f",
-                serial_, c, t, s, rho, v);
+            // The descriptor form with density and sound speed would run
+            // past 127 bytes; this sensor sends them only without text.
+            std::snprintf(line, sizeof line,
+                          "MEASUREMENT\t5860\t%u\tConductivity[mS/"
+                          "cm]\t%.3f\tTemperature[Deg.C]\t%.3f\tSalinity[PSU]\t%.3f",
+                          serial_, c, t, s);
         } else {
             std::snprintf(line, sizeof line, "5860\t%u\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t", serial_, c, t, s,
                           rho, v);
