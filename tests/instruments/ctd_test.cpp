@@ -95,16 +95,6 @@ TEST_F(CtdSbe37, SilentInstrumentTimesOutAfterThreeAndAHalfSeconds)
     EXPECT_FLOAT_EQ(ctd.salt, 0.0f);
 }
 
-TEST_F(CtdSbe37, NothingOnThePortTimesOutAlike)
-{
-    begin({{"ctd", "none"}});
-    configure(CTD_TYPE_SBE37);
-    test::Transaction t = run_ctd();
-    EXPECT_EQ(t.result, -1);
-    EXPECT_FALSE(t.power_on);
-    EXPECT_EQ(t.buf, "CTD not responding with SBE37 data, check connection, make sure data config is SBE37");
-}
-
 TEST_F(CtdSbe37, ReplyEndingWithoutCarriageReturnIsTerminatedAndParsed)
 {
     // The line runs straight into "<Executed/>": '<' ends the collection.
@@ -162,15 +152,6 @@ TEST_F(CtdSbe37, InstrumentAtAnotherBaudRateGivesNoReading)
     EXPECT_FALSE(t.power_on);
     EXPECT_TRUE(t.terminated);
     EXPECT_FLOAT_EQ(sys_samp.sensor_sal, DEFAULT_SAL);
-}
-
-TEST_F(CtdSbe37, GapInsideTheLineIsServedByteByByte)
-{
-    begin({{"ctd", "sbe37"}, {"noise", "off"}, {"ctd_fault", "gap"}});
-    configure(CTD_TYPE_SBE37);
-    test::Transaction t = run_ctd();
-    EXPECT_EQ(t.result, 0);
-    EXPECT_FLOAT_EQ(ctd.salt, 33.5f);
 }
 
 TEST_F(CtdSbe37, ReplyStartingWithAngleBracketEndsAtOnce)
@@ -392,16 +373,6 @@ TEST_F(Ctd5860, WrongBaudRateAndNonsense)
     EXPECT_EQ(t.buf, "CTD not responding with Aanderaa % then ! after powerup");
 }
 
-TEST_F(Ctd5860, NonsenseReplyFailsTheParse)
-{
-    begin({{"ctd", "aand5860"}, {"ctd_fault", "garbage"}});
-    configure(CTD_TYPE_AAND5860);
-    test::Transaction t = run_ctd();
-    EXPECT_EQ(t.result, -1);
-    EXPECT_EQ(t.buf, "CTD Err: Aanderaa 5860 reply is not numeric, check its setup (enable text off)");
-    EXPECT_FLOAT_EQ(sys_samp.sensor_sal, DEFAULT_SAL);
-}
-
 // --- Both types ---------------------------------------------------------------------
 
 TEST_F(CtdCommon, TypeWithoutDriverIsRefusedWithPowerOff)
@@ -430,16 +401,6 @@ TEST_F(CtdCommon, ConfiguredTypeDifferentFromTheAttachedOne)
     EXPECT_EQ(t.result, -1);
     EXPECT_FALSE(t.power_on);
     EXPECT_EQ(t.buf, "CTD not responding with SBE37 data, check connection, make sure data config is SBE37");
-}
-
-TEST_F(CtdCommon, Sbe37ConfiguredAsAanderaa)
-{
-    begin({{"ctd", "sbe37"}});
-    configure(CTD_TYPE_AAND5860);
-    test::Transaction t = run_ctd();
-    EXPECT_EQ(t.result, -1);
-    EXPECT_FALSE(t.power_on);
-    EXPECT_EQ(t.buf, "CTD not responding with Aanderaa % then ! after powerup");
 }
 
 TEST_F(CtdCommon, UnknownStateEndsInFailureWithPowerOff)

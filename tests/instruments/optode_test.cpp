@@ -85,15 +85,6 @@ TEST_F(Optode, NoPercentWithinOnePointSixSeconds)
     EXPECT_EQ(optode_qa_test(), 0u);
 }
 
-TEST_F(Optode, NothingOnThePortAndTheRadiometerInstead)
-{
-    begin({{"optode_port", "none"}});
-    test::Transaction t = run_optode();
-    EXPECT_EQ(t.result, -1);
-    EXPECT_FALSE(t.power_on);
-    EXPECT_EQ(t.buf, "Optode not responding with % char after power up");
-}
-
 TEST_F(Optode, NoBangWithinTwoSecondsOfThePercent)
 {
     begin({{"optode_port", "none"}});
@@ -186,27 +177,6 @@ TEST_F(Optode, WrongBaudRate)
     EXPECT_EQ(t.result, -1);
     EXPECT_FALSE(t.power_on);
     EXPECT_EQ(t.buf, "Optode not responding with % char after power up");
-}
-
-TEST_F(Optode, UnknownStateEndsInFailureWithPowerOff)
-{
-    begin({{"optode_port", "optode"}});
-    optode_open();
-    EXPECT_EQ(optode_stateMachine(6), 0);
-    EXPECT_EQ(optode.state, -1);
-    EXPECT_FALSE(sim::gpio_level('L', 2));
-}
-
-TEST_F(Optode, ReceiveWaitWithAndWithoutLimit)
-{
-    begin({{"optode_port", "optode"}});
-    optode_init();
-    optode_open();
-    EXPECT_EQ(wait_optodeRx(5), 5u);
-    uint32_t waited = wait_optodeRx(0); // the '%' about 350 ms after power-on
-    EXPECT_GE(waited, 29u);
-    EXPECT_LE(waited, 31u);
-    optode_close();
 }
 
 TEST_F(OptodeTools, PassThroughSendsCrLfAndNeverCtrlX)

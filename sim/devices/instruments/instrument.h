@@ -43,9 +43,6 @@ struct InstrumentOptions {
     InstrumentFault optode_fault = InstrumentFault::None;
 };
 
-// Parameter names read from RunOptions::params.
-const char* const INSTRUMENT_PARAMS[] = {"ctd",        "optode_port",   "o2_sat",    "aand5860_text",
-                                         "ctd_serial", "optode_serial", "ctd_fault", "optode_fault"};
 // Reads the options; false and a message for a value that is not allowed.
 bool instrument_options_from(const std::map<std::string, std::string>& params, InstrumentOptions* out,
                              std::string* err);
