@@ -19,6 +19,7 @@ namespace {
 constexpr Time BOOT = 250 * NS_PER_MS;
 constexpr Time WAKE = 10 * NS_PER_MS;
 constexpr Time SAMPLE = 1100 * NS_PER_MS;
+constexpr Time LINE_GAP = 2 * NS_PER_MS; // between the reply's lines
 constexpr Time SLEEP_AFTER = 120 * NS_PER_S;
 constexpr uint32_t DEFAULT_SERIAL = 12345;
 // Seconds from 1900-01-01 (the board's clock) to 1970-01-01, and the
@@ -128,7 +129,7 @@ class Sbe37 : public Instrument {
         std::snprintf(line, sizeof line, "%9.4f,%9.5f,%10.4f, %s", t, c_sm, s, when);
         // A long line: the instrument also set to send its raw counts.
         send_line(line, "\r\n", ", 524288.000, 2741538.250", 0);
-        send("<Executed/>\r\nS>");
+        send("<Executed/>\r\nS>", LINE_GAP);
         awake();
     }
 
