@@ -36,6 +36,9 @@ void adc_onchip_init()
     GPIOPinTypeADC(GPIO_PORTD_BASE, GPIO_PIN_5 | GPIO_PIN_7);
     GPIOPinTypeADC(GPIO_PORTB_BASE, GPIO_PIN_4);
     GPIOPinTypeADC(GPIO_PORTK_BASE, GPIO_PIN_0 | GPIO_PIN_1);
+    // The sequencer is still enabled from an earlier call; it may only be
+    // reprogrammed while disabled.
+    ADCSequenceDisable(ADC0_BASE, SEQUENCE);
     ADCSequenceConfigure(ADC0_BASE, SEQUENCE, ADC_TRIGGER_PROCESSOR, 0);
     for (uint32_t step = 0; step < ADC_BURST_STEPS; ++step) {
         ADCSequenceStepConfigure(ADC0_BASE, SEQUENCE, step, k_steps[step]);

@@ -26,6 +26,14 @@ void init()
     SysTickIntEnable();
     IntMasterEnable();
 
+    // The clock set-up falls back to the undivided 16 MHz oscillator when
+    // the PLL does not lock; the tick and the baud rates follow the real
+    // rate, the busy-wait delays do not.
+    if (SysCtlClockGet() != SYSTEM_CLOCK_HZ) {
+        uprintf("\r\nWarning: PLL not locked, system clock %u Hz, delays run long\r\n",
+                static_cast<unsigned>(SysCtlClockGet()));
+    }
+
     pwm_init();
     fram_init();
     retrieveSysDataVariables();

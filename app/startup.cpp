@@ -178,9 +178,11 @@ extern "C" VECTOR_SECTION const vector_fn g_pfnVectors[NUM_VECTORS] = {
     IntDefaultHandler,      // 145 GPIO Q5
     IntDefaultHandler,      // 146 GPIO Q6
     IntDefaultHandler,      // 147 GPIO Q7
-    nullptr, nullptr, nullptr, nullptr,  // 148-151 reserved
-    IntDefaultHandler,      // 152 PWM1 generator 0
-    IntDefaultHandler,      // 153 PWM1 generator 1
-    IntDefaultHandler,      // 154 PWM1 generator 2
+    nullptr, nullptr,       // 148-149 reserved
+    IntDefaultHandler,      // 150 PWM1 generator 0
+    IntDefaultHandler,      // 151 PWM1 generator 1
+    IntDefaultHandler,      // 152 PWM1 generator 2
+    IntDefaultHandler,      // 153 PWM1 generator 3
+    IntDefaultHandler,      // 154 PWM1 fault
 };
 // clang-format on

@@ -8,11 +8,13 @@
 #include "app/sleep.h"
 #include "board/board_util.h"
 #include "board/rtc_calendar.h"
+#include "instruments/ctd_base.h"
+#include "instruments/ocr.h"
+#include "instruments/optode.h"
 #include "operator/line_builder.h"
 #include "operator/user_io.h"
 #include "platform/platform.h"
 #include "records/system.h"
-#include "sampling/instrument_stubs.h"
 #include "sampling/sample.h"
 #include "sampling/system_calc.h"
 #include "serial/uartstdio.h"
@@ -237,10 +239,13 @@ void log_record()
     }
 }
 
-// Instrument states: 0 = off or finished.
+// Instrument states: 0 = off or finished.  The optode and the radiometer
+// share one port and its supply: with both on, the radiometer runs after the
+// optode has finished.
 struct Instruments {
     int optode = 0, ctd = 0, ocr = 0;
     bool optode_on = false, ctd_on = false, ocr_on = false;
+    bool ocr_after_optode = false;
 
     void step(bool conditional_trace)
     {
@@ -303,6 +308,7 @@ void get_sample(int printFlg, int writeFlg)
     ins.optode_on = cfg(CFG_OPTODE);
     ins.ctd_on = ctd_on();
     ins.ocr_on = cfg(CFG_OCR);
+    ins.ocr_after_optode = ins.optode_on && ins.ocr_on;
     if (ins.optode_on) {
         ins.optode = optode_stateMachine(1);
         trace("Optode St8Ma");
@@ -311,7 +317,7 @@ void get_sample(int printFlg, int writeFlg)
         ins.ctd = ctd_stateMachine(1);
         trace("CTD    St8Ma");
     }
-    if (ins.ocr_on) {
+    if (ins.ocr_on && !ins.ocr_after_optode) {
         ins.ocr = ocr_stateMachine(1);
         trace("OCR    St8Ma", true);
     }
@@ -343,6 +349,9 @@ void get_sample(int printFlg, int writeFlg)
         trace("CTD");
     }
     if (ins.ocr_on) {
+        if (ins.ocr_after_optode) {
+            ins.ocr = ocr_stateMachine(1);
+        }
         ins.ocr = finish(ins.ocr, ocr_stateMachine);
         ocr_stateMachine(0);
         trace("OCR    St8Ma");

@@ -88,7 +88,8 @@ float calc_pHext(float Eext, float TC, float salt)
 {
     const float tk = static_cast<float>(TC + KELVIN_OFFSET);
     const float s_t = static_cast<float>(GAS_CONSTANT * tk / FARADAY * LN10);
-    const float eo_ext = static_cast<float>(sys_data.k0ext + TC_EO_EXT * (TC - 25.0f));
+    // Unlike the internal reference, TC - 25 is formed in double here.
+    const float eo_ext = static_cast<float>(sys_data.k0ext + TC_EO_EXT * (static_cast<double>(TC) - 25.0));
 
     const float z = calc_ionic_strength(salt);
     // Total sulfate (0.14 / 96.062) S / 1.80655 and chloride

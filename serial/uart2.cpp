@@ -10,6 +10,8 @@ UART_PORT_INSTANCE(2, UART2_BASE, INT_UART2, SYSCTL_PERIPH_UART2, 128, 128, true
 
 void uart2_init()
 {
+    // The UART's registers (UARTCC below) exist only once its clock runs.
+    SysCtlPeripheralEnable(SYSCTL_PERIPH_UART2);
     GPIOPinTypeGPIOOutput(GPIO_PORTD_BASE, GPIO_PIN_3);
     GPIOPinWrite(GPIO_PORTD_BASE, GPIO_PIN_3, 0);
     GPIOPinTypeGPIOOutput(GPIO_PORTM_BASE, GPIO_PIN_0 | GPIO_PIN_1);

@@ -11,6 +11,8 @@ UART_PORT_INSTANCE(3, UART3_BASE, INT_UART3, SYSCTL_PERIPH_UART3, 256, 128, fals
 // another load off at the start of every optode transaction.
 void uart3_init()
 {
+    // The UART's registers (UARTCC below) exist only once its clock runs.
+    SysCtlPeripheralEnable(SYSCTL_PERIPH_UART3);
     GPIOPinConfigure(GPIO_PC6_U3RX);
     GPIOPinConfigure(GPIO_PC7_U3TX);
     GPIOPinTypeUART(GPIO_PORTC_BASE, GPIO_PIN_6 | GPIO_PIN_7);

@@ -7,6 +7,8 @@ UART_PORT_INSTANCE(4, UART4_BASE, INT_UART4, SYSCTL_PERIPH_UART4, 128, 128, true
 
 void uart4_init()
 {
+    // The UART's registers (UARTCC below) exist only once its clock runs.
+    SysCtlPeripheralEnable(SYSCTL_PERIPH_UART4);
     GPIOPinTypeGPIOOutput(GPIO_PORTD_BASE, GPIO_PIN_0);
     GPIOPinWrite(GPIO_PORTD_BASE, GPIO_PIN_0, 0);
     GPIOPinConfigure(GPIO_PC4_U4RX);

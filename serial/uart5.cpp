@@ -9,6 +9,8 @@ UART_PORT_INSTANCE(5, UART5_BASE, INT_UART5, SYSCTL_PERIPH_UART5, 128, 128, true
 
 void uart5_init()
 {
+    // The UART's registers (UARTCC below) exist only once its clock runs.
+    SysCtlPeripheralEnable(SYSCTL_PERIPH_UART5);
     GPIOPinTypeGPIOOutput(GPIO_PORTL_BASE, GPIO_PIN_7);
     GPIOPinTypeGPIOOutput(GPIO_PORTK_BASE, GPIO_PIN_4);
     GPIOPinWrite(GPIO_PORTL_BASE, GPIO_PIN_7, 0);

@@ -33,7 +33,8 @@ const char* const CARD_USAGE = "Usage: varve-sim card [--board DIR | --image FIL
                                "  ls [DIR]            list a directory (default: the root)\n"
                                "  get NAME [DEST]     copy a file off the card (DEST '-' = standard output;\n"
                                "                      default: the file's name in the current directory)\n"
-                               "  put SRC [NAME]      copy a host file onto the card (replaces NAME)\n"
+                               "  put SRC [NAME]      copy a host file onto the card (replaces NAME once\n"
+                               "                      the whole copy is on the card)\n"
                                "  rm NAME             remove a file or an empty directory\n"
                                "  mkdir NAME          make a directory\n"
                                "  mv OLD NEW          rename or move a file or directory\n"
@@ -77,7 +78,7 @@ const char* explain(FRESULT fr)
     case FR_INVALID_NAME:
         return "not a valid 8.3 name";
     case FR_DENIED:
-        return "refused (read-only, directory not empty or full, or card full)";
+        return "refused (read-only, directory not empty, directory full or card full)";
     case FR_EXIST:
         return "already exists";
     case FR_INVALID_OBJECT:
@@ -95,9 +96,12 @@ const char* explain(FRESULT fr)
     }
 }
 
-int fr_fail(const std::string& what, FRESULT fr)
+// `denied` replaces the general text of FR_DENIED where the command knows
+// which of its causes applies.
+int fr_fail(const std::string& what, FRESULT fr, const char* denied = nullptr)
 {
-    return fail(what + ": " + explain(fr) + " (" + std::to_string(static_cast<int>(fr)) + ")");
+    const char* text = fr == FR_DENIED && denied != nullptr ? denied : explain(fr);
+    return fail(what + ": " + text + " (" + std::to_string(static_cast<int>(fr)) + ")");
 }
 
 std::string base_name(const std::string& path)
@@ -247,6 +251,31 @@ int cmd_get(const std::vector<std::string>& args)
     return status;
 }
 
+// Directory part of a card path ("/" for the root) and a free temporary
+// name in it.
+std::string card_dir_of(const std::string& path)
+{
+    std::size_t slash = path.find_last_of('/');
+    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+std::string free_temp_name(const std::string& dir)
+{
+    for (unsigned i = 0; i < 10000; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "~PUT%04u.TMP", i);
+        std::string path = (dir == "/" ? "" : dir) + "/" + name;
+        FILINFO fi{};
+        if (f_stat(path.c_str(), &fi) == FR_NO_FILE) {
+            return path;
+        }
+    }
+    return "";
+}
+
+// Copies the host file into a temporary file beside NAME and renames it to
+// NAME only when the whole copy is on the card, so that a failed copy (for
+// example "the card is full") leaves an existing NAME as it was.
 int cmd_put(const std::vector<std::string>& args)
 {
     if (args.empty() || args.size() > 2) {
@@ -266,11 +295,28 @@ int cmd_put(const std::vector<std::string>& args)
     if (is_card_dir(path)) {
         path = (path == "/" ? "" : path) + "/" + base_name(args[0]);
     }
-    FIL fil{};
-    FRESULT fr = f_open(&fil, path.c_str(), FA_WRITE | FA_CREATE_ALWAYS);
-    if (fr != FR_OK) {
+    FILINFO old{};
+    FRESULT fr = f_stat(path.c_str(), &old);
+    const bool replace = fr == FR_OK;
+    if (fr != FR_OK && fr != FR_NO_FILE) {
         std::fclose(in);
         return fr_fail("put " + path, fr);
+    }
+    if (replace && (old.fattrib & (AM_DIR | AM_RDO)) != 0) {
+        std::fclose(in);
+        return fail("put " + path + ": " +
+                    ((old.fattrib & AM_DIR) != 0 ? "is a directory" : "the file is read-only"));
+    }
+    const std::string temp = free_temp_name(card_dir_of(path));
+    if (temp.empty()) {
+        std::fclose(in);
+        return fail("put " + path + ": no free temporary name in " + card_dir_of(path));
+    }
+    FIL fil{};
+    fr = f_open(&fil, temp.c_str(), FA_WRITE | FA_CREATE_NEW);
+    if (fr != FR_OK) {
+        std::fclose(in);
+        return fr_fail("put " + path, fr, "the directory or the card is full");
     }
     std::vector<char> buf(64 * 1024);
     std::string error;
@@ -299,8 +345,19 @@ int cmd_put(const std::vector<std::string>& args)
         error = explain(fr);
     }
     if (!error.empty()) {
-        f_unlink(path.c_str()); // leave no partial copy behind
-        return fail("put " + path + ": " + error);
+        f_unlink(temp.c_str()); // leave no partial copy behind
+        return fail("put " + path + ": " + error + (replace ? " (the file on the card is unchanged)" : ""));
+    }
+    if (replace) {
+        fr = f_unlink(path.c_str());
+        if (fr != FR_OK) {
+            f_unlink(temp.c_str());
+            return fr_fail("put " + path + ": cannot replace the old file", fr);
+        }
+    }
+    fr = f_rename(temp.c_str(), path.c_str());
+    if (fr != FR_OK) {
+        return fr_fail("put " + path + ": the copy stays as " + temp, fr);
     }
     return 0;
 }
@@ -317,14 +374,29 @@ int cmd_simple(const std::string& cmd, const std::vector<std::string>& args)
             to = (to == "/" ? "" : to) + "/" + base_name(from);
         }
         FRESULT fr = f_rename(from.c_str(), to.c_str());
-        return fr == FR_OK ? 0 : fr_fail("mv " + args[0] + " " + args[1], fr);
+        return fr == FR_OK
+                   ? 0
+                   : fr_fail("mv " + args[0] + " " + args[1], fr, "the directory or the card is full");
     }
     if (args.size() != 1) {
         return usage(cmd + " needs one NAME");
     }
     std::string path = card_path(args[0]);
-    FRESULT fr = cmd == "rm" ? f_unlink(path.c_str()) : f_mkdir(path.c_str());
-    return fr == FR_OK ? 0 : fr_fail(cmd + " " + args[0], fr);
+    if (cmd == "mkdir") {
+        FRESULT fr = f_mkdir(path.c_str());
+        return fr == FR_OK ? 0 : fr_fail("mkdir " + args[0], fr, "the directory or the card is full");
+    }
+    FRESULT fr = f_unlink(path.c_str());
+    if (fr == FR_DENIED) {
+        // The module refuses a read-only object and a directory that is not
+        // empty: say which.
+        FILINFO fi{};
+        if (f_stat(path.c_str(), &fi) == FR_OK) {
+            return fr_fail("rm " + args[0], fr,
+                           (fi.fattrib & AM_RDO) != 0 ? "read-only" : "the directory is not empty");
+        }
+    }
+    return fr == FR_OK ? 0 : fr_fail("rm " + args[0], fr);
 }
 
 // Copies the volume's sectors into a sparse temporary file (skipping holes)
@@ -404,14 +476,26 @@ int cmd_fsck(const std::string& image)
     return 0;
 }
 
+// Every check comes before the first write: a format that fails leaves the
+// image as it was.
 int cmd_format(const std::string& image, uint64_t size_mib)
 {
     struct stat st;
     if (size_mib != 0 || stat(image.c_str(), &st) != 0) {
-        if (size_mib != 0) {
-            unlink(image.c_str());
+        // A new image is made beside the old one and replaces it only when
+        // complete.
+        const uint64_t bytes = size_mib != 0 ? size_mib << 20 : CARD_DEFAULT_BYTES;
+        std::string err = card_image_check(bytes);
+        if (!err.empty()) {
+            return fail("format: " + err);
         }
-        std::string err = card_image_create(image, size_mib != 0 ? size_mib << 20 : CARD_DEFAULT_BYTES);
+        const std::string fresh = image + ".new";
+        unlink(fresh.c_str());
+        err = card_image_create(fresh, bytes);
+        if (err.empty() && rename(fresh.c_str(), image.c_str()) != 0) {
+            err = "cannot replace " + image + ": " + std::strerror(errno);
+            unlink(fresh.c_str());
+        }
         return err.empty() ? 0 : fail("format: " + err);
     }
     int fd = open(image.c_str(), O_RDWR | O_CLOEXEC);
@@ -425,7 +509,10 @@ int cmd_format(const std::string& image, uint64_t size_mib)
         uint64_t sectors = static_cast<uint64_t>(st.st_size) / CARD_SECTOR;
         vol.start = CARD_PART_START;
         vol.sectors = sectors > CARD_PART_START ? sectors - CARD_PART_START : 0;
-        err = card_write_mbr(fd, vol.start, vol.sectors);
+        err = card_fat32_check(vol.sectors);
+        if (err.empty()) {
+            err = card_write_mbr(fd, vol.start, vol.sectors);
+        }
     }
     if (err.empty()) {
         err = card_format_fat32(fd, vol.start, vol.sectors);
@@ -461,8 +548,9 @@ int card_main(int argc, char** argv)
             } else {
                 char* end = nullptr;
                 size_mib = std::strtoull(v.c_str(), &end, 10);
-                if (end == v.c_str() || *end != '\0' || size_mib < 36 || size_mib > (uint64_t{2} << 20)) {
-                    return usage("--size needs a number of MiB from 36 to 2097152");
+                if (end == v.c_str() || *end != '\0' || size_mib < 36 || size_mib > (uint64_t{2} << 20) - 1) {
+                    // The MBR's 32-bit sector fields end 512 bytes short of 2 TiB.
+                    return usage("--size needs a number of MiB from 36 to 2097151");
                 }
             }
         } else if (cmd.empty()) {

@@ -41,6 +41,27 @@ const FresultString g_sFresultStrings[] = {
 
 constexpr const char* ERROR_FILE = "Error.txt";
 
+// A write that the card could not take in full (FatFs reports a full volume
+// as FR_OK with fewer bytes written).  `prefix` names the file in the
+// message as the other messages of the same sequence do.
+void report_short_write(const char* prefix, UINT written, UINT len)
+{
+    uprintf("%sf_write error: card full (%u of %u bytes written, cut off)\r\n", prefix, written, len);
+}
+
+// Cuts the open file back to `size`: the bytes of a record that did not fit
+// go again, so the file holds whole records only.
+void cut_back(FIL* fil, FSIZE_t size, const char* prefix)
+{
+    FRESULT fr = f_lseek(fil, size);
+    if (fr == FR_OK) {
+        fr = f_truncate(fil);
+    }
+    if (fr != FR_OK) {
+        uprintf("%sf_truncate error: %s\r\n", prefix, StringFromFresult(fr));
+    }
+}
+
 } // namespace
 
 void Init_SDCard()
@@ -98,14 +119,26 @@ void appendBufferToSDCard(const char* buffer)
     if (fr != FR_OK) {
         uprintf("f_lseek error: %s\r\n", StringFromFresult(fr));
     }
+    const FSIZE_t start = f_tell(&fil);
+    const UINT len = static_cast<UINT>(std::strlen(buffer));
     UINT written = 0;
-    fr = f_write(&fil, buffer, static_cast<UINT>(std::strlen(buffer)), &written);
+    fr = f_write(&fil, buffer, len, &written);
+    const bool cut = fr == FR_OK && written < len;
     if (fr != FR_OK) {
         uprintf("f_write error: %s\r\n", StringFromFresult(fr));
+    } else if (cut) {
+        // The card is full: nothing of this buffer stays in the file.
+        report_short_write("", written, len);
+        cut_back(&fil, start, "");
     }
     fr = f_close(&fil);
     if (fr != FR_OK) {
         uprintf("f_close error: %s\r\n", StringFromFresult(fr));
+    }
+    if (cut) {
+        char note[sizeof name + 40];
+        std::snprintf(note, sizeof note, "Card full: data not written to %s", name);
+        error_store(note);
     }
 }
 
@@ -124,6 +157,8 @@ int sd_fprintf(FIL* fil, const char* format, ...)
     FRESULT fr = f_write(fil, buf, len, &written);
     if (fr != FR_OK) {
         uprintf("f_write error: %s\r\n", StringFromFresult(fr));
+    } else if (written < len) {
+        uprintf("f_write error: card full (%u of %u bytes written)\r\n", written, len);
     }
     return static_cast<int>(written);
 }
@@ -143,17 +178,31 @@ void error_store(const char* error_buff)
     if (fr != FR_OK) {
         uprintf("Error.txt f_lseek error: %s\r\n", StringFromFresult(fr));
     }
+    const FSIZE_t start = f_tell(&fil);
     char stamp[50];
     const struct tm* t = rtc_localtime(HibernateRTCGet());
-    size_t len = std::strftime(stamp, sizeof stamp, "\r\n%Y/%m/%d %H:%M:%S ", t);
+    const UINT stamp_len = static_cast<UINT>(std::strftime(stamp, sizeof stamp, "\r\n%Y/%m/%d %H:%M:%S ", t));
+    const UINT text_len = static_cast<UINT>(std::strlen(error_buff));
+    // The stamp and the text make one entry: when the card cannot take all
+    // of it, none of it stays.
     UINT written = 0;
-    fr = f_write(&fil, stamp, static_cast<UINT>(len), &written);
+    fr = f_write(&fil, stamp, stamp_len, &written);
     if (fr != FR_OK) {
         uprintf("Error.txt f_write error: %s\r\n", StringFromFresult(fr));
     }
-    fr = f_write(&fil, error_buff, static_cast<UINT>(std::strlen(error_buff)), &written);
-    if (fr != FR_OK) {
-        uprintf("Error.txt f_write error: %s\r\n", StringFromFresult(fr));
+    bool full = fr == FR_OK && written < stamp_len;
+    UINT kept = written;
+    if (!full) {
+        fr = f_write(&fil, error_buff, text_len, &written);
+        if (fr != FR_OK) {
+            uprintf("Error.txt f_write error: %s\r\n", StringFromFresult(fr));
+        }
+        full = fr == FR_OK && written < text_len;
+        kept += written;
+    }
+    if (full) {
+        report_short_write("Error.txt ", kept, stamp_len + text_len);
+        cut_back(&fil, start, "Error.txt ");
     }
     fr = f_close(&fil);
     if (fr != FR_OK) {

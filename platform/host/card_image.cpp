@@ -110,48 +110,84 @@ std::string card_write_mbr(int fd, uint64_t start, uint64_t sectors)
     return write_at(fd, 0, s.data(), s.size());
 }
 
-std::string card_format_fat32(int fd, uint64_t start, uint64_t sectors)
+namespace {
+
+struct Fat32Layout {
+    uint32_t total = 0;
+    uint32_t spc = 1;
+    uint32_t reserved = 32;
+    uint32_t nfats = 2;
+    uint32_t fatsz = 1;
+    uint32_t clusters = 0;
+};
+
+// Chooses the layout of a FAT32 volume of `sectors` sectors, or says why
+// there can be none.
+std::string fat32_layout(uint64_t sectors, Fat32Layout* l)
 {
     if (sectors > 0xFFFFFFFFull) {
         return "the volume is too large for FAT32";
     }
-    const auto total = static_cast<uint32_t>(sectors);
+    l->total = static_cast<uint32_t>(sectors);
+    const uint32_t total = l->total;
     // Cluster size by volume size, as the usual formatters choose it.
-    uint32_t spc = 1;
+    l->spc = 1;
     if (total > 532480)
-        spc = 8; // > 260 MiB: 4 KiB
+        l->spc = 8; // > 260 MiB: 4 KiB
     if (total > 16777216)
-        spc = 16; // > 8 GiB
+        l->spc = 16; // > 8 GiB
     if (total > 33554432)
-        spc = 32; // > 16 GiB
+        l->spc = 32; // > 16 GiB
     if (total > 67108864)
-        spc = 64; // > 32 GiB
-    const uint32_t reserved = 32;
-    const uint32_t nfats = 2;
-    if (total < reserved + 64) {
+        l->spc = 64; // > 32 GiB
+    if (total < l->reserved + 64) {
         return "the volume is too small for FAT32";
     }
     // Smallest FAT that covers every cluster the rest of the volume holds.
-    uint32_t fatsz = 1;
-    uint32_t clusters = 0;
+    l->fatsz = 1;
     for (int i = 0; i < 64; ++i) {
-        uint32_t data = total - reserved - nfats * fatsz;
-        clusters = data / spc;
-        uint32_t need = static_cast<uint32_t>((uint64_t{clusters} + 2) * 4 + CARD_SECTOR - 1) / CARD_SECTOR;
-        if (need <= fatsz) {
+        uint32_t data = total - l->reserved - l->nfats * l->fatsz;
+        l->clusters = data / l->spc;
+        uint32_t need =
+            static_cast<uint32_t>((uint64_t{l->clusters} + 2) * 4 + CARD_SECTOR - 1) / CARD_SECTOR;
+        if (need <= l->fatsz) {
             break;
         }
-        fatsz = need;
-        if (reserved + nfats * fatsz >= total) {
+        l->fatsz = need;
+        if (l->reserved + l->nfats * l->fatsz >= total) {
             return "the volume is too small for FAT32";
         }
     }
-    if (clusters < 65525) {
+    if (l->clusters < 65525) {
         return "the volume is too small for FAT32 (at least about 33 MiB are needed)";
     }
-    if (clusters > 0x0FFFFFF4) {
+    if (l->clusters > 0x0FFFFFF4) {
         return "the volume is too large for FAT32";
     }
+    return "";
+}
+
+} // namespace
+
+std::string card_fat32_check(uint64_t sectors)
+{
+    Fat32Layout l;
+    return fat32_layout(sectors, &l);
+}
+
+std::string card_format_fat32(int fd, uint64_t start, uint64_t sectors)
+{
+    Fat32Layout l;
+    std::string layout_err = fat32_layout(sectors, &l);
+    if (!layout_err.empty()) {
+        return layout_err;
+    }
+    const uint32_t total = l.total;
+    const uint32_t spc = l.spc;
+    const uint32_t reserved = l.reserved;
+    const uint32_t nfats = l.nfats;
+    const uint32_t fatsz = l.fatsz;
+    const uint32_t clusters = l.clusters;
 
     // Erase the old structures first: reserved area, both FATs, root cluster.
     uint64_t data_start = start + reserved + uint64_t{nfats} * fatsz;
@@ -226,12 +262,26 @@ std::string card_format_fat32(int fd, uint64_t start, uint64_t sectors)
     return err;
 }
 
-std::string card_image_create(const std::string& path, uint64_t bytes)
+std::string card_image_check(uint64_t bytes)
 {
     bytes -= bytes % CARD_SECTOR;
     if (bytes < (uint64_t{CARD_PART_START} + 70000) * CARD_SECTOR) {
         return "a card image needs at least 36 MiB";
     }
+    const uint64_t sectors = bytes / CARD_SECTOR - CARD_PART_START;
+    if (CARD_PART_START + sectors > 0xFFFFFFFFull) {
+        return "the image is too large for an MBR partition table (at most 2 TiB less 512 bytes)";
+    }
+    return card_fat32_check(sectors);
+}
+
+std::string card_image_create(const std::string& path, uint64_t bytes)
+{
+    std::string check = card_image_check(bytes);
+    if (!check.empty()) {
+        return check;
+    }
+    bytes -= bytes % CARD_SECTOR;
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
     if (fd < 0) {
         return "cannot create " + path + ": " + std::strerror(errno);

@@ -14,6 +14,9 @@ constexpr uint64_t CARD_DEFAULT_BYTES = uint64_t{1} << 30;
 // First sector of the partition on a new card (1 MiB, the usual alignment).
 constexpr uint32_t CARD_PART_START = 2048;
 
+// "" when card_image_create can make an image of `bytes`, else the reason.
+std::string card_image_check(uint64_t bytes);
+
 // Creates `path` as a sparse image of `bytes` holding an MBR with one
 // FAT32 partition from CARD_PART_START to the end.  Fails when the file
 // exists.  Returns "" or an error message.
@@ -34,6 +37,10 @@ std::string card_locate_volume(int fd, CardVolume* vol);
 // of the open image (erasing what the FATs and root directory held).
 // Returns "" or an error message (e.g. too small for FAT32).
 std::string card_format_fat32(int fd, uint64_t start, uint64_t sectors);
+
+// "" when a FAT32 volume of `sectors` sectors can be made, else the reason
+// card_format_fat32 would give (checked before anything is written).
+std::string card_fat32_check(uint64_t sectors);
 
 // Writes an MBR with one FAT32 (LBA) partition at `start` of `sectors`.
 std::string card_write_mbr(int fd, uint64_t start, uint64_t sectors);

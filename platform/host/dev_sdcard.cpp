@@ -50,6 +50,7 @@ constexpr uint8_t R1_PARAM = 0x40;
 struct Shared {
     uint64_t sector_writes; // blocks written in this run
     uint32_t cut_done;      // the power cut has happened
+    uint32_t size_refused;  // the image's size was refused (said once per run)
 };
 
 bool param_set(const char* key)
@@ -120,6 +121,27 @@ class SdCard : public SpiDevice {
         }
         sectors_ = static_cast<uint64_t>(st.st_size) / CARD_SECTOR;
         build_registers();
+        // A real card's capacity is what its CSD says.  An image the CSD
+        // cannot describe exactly would look shorter to the firmware than
+        // to the card tool (its volume then "ends beyond the card"): such
+        // an image is not fitted.
+        const uint64_t reported = csd_sectors();
+        if (reported != sectors_) {
+            if (shared_->size_refused == 0) {
+                shared_->size_refused = 1;
+                log("microSD card: %s is %llu bytes, which a%s card cannot report as its capacity "
+                    "(it would report %llu bytes); the socket stays empty.  %s",
+                    path.c_str(), static_cast<unsigned long long>(st.st_size),
+                    kind_ == Kind::Sdhc ? "n SDHC" : " standard-capacity",
+                    static_cast<unsigned long long>(reported * CARD_SECTOR),
+                    kind_ == Kind::Sdhc
+                        ? "Use an image of a whole number of 512 KiB, at most 2 TiB."
+                        : "Use an image of a whole number of MiB, at most 4 GiB (or --card sdhc).");
+            }
+            close(fd_);
+            fd_ = -1;
+            return false;
+        }
         busy_init_ = param_set("card_busy_init");
         no_read_token_ = param_set("card_no_read_token");
         write_reject_ = param_set("card_write_reject");
@@ -470,6 +492,19 @@ class SdCard : public SpiDevice {
             r1(illegal);
             return;
         }
+    }
+
+    // Capacity in sectors as a host computes it from the CSD.
+    uint64_t csd_sectors() const
+    {
+        if ((csd_[0] >> 6) == 1) {
+            const uint64_t c_size = (uint64_t{csd_[7] & 0x3Fu} << 16) | (uint64_t{csd_[8]} << 8) | csd_[9];
+            return (c_size + 1) * 1024;
+        }
+        const uint32_t read_bl_len = csd_[5] & 0x0Fu;
+        const uint64_t c_size = (uint64_t{csd_[6] & 0x03u} << 10) | (uint64_t{csd_[7]} << 2) | (csd_[8] >> 6);
+        const uint32_t mult = ((csd_[9] & 0x03u) << 1) | (csd_[10] >> 7);
+        return (c_size + 1) << (mult + 2 + read_bl_len - 9);
     }
 
     void build_registers()

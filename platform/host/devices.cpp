@@ -15,6 +15,7 @@ void uart_models_boot();
 void ssi_adc_models_boot();
 void analog_boot();
 void sdcard_boot();
+void instruments_boot();
 
 void devices_boot()
 {
@@ -25,6 +26,8 @@ void devices_boot()
     analog_boot();
     // The microSD card (or an empty socket) on SSI0, PA3 and PL5.
     sdcard_boot();
+    // Instruments on the CTD and optode ports (they read the analog world).
+    instruments_boot();
 }
 
 } // namespace sim

@@ -25,6 +25,10 @@ void uart_attach(uint32_t uart_base, UartPeer* peer);
 void uart_send_to_board(uint32_t uart_base, const uint8_t* data, std::size_t len);
 // Baud rate the board configured on a UART (0 = never configured).
 uint32_t uart_baud(uint32_t uart_base);
+// A byte whose stop bit the UART's receiver has just sampled: for a device
+// that times its own line (at its own baud rate).  Lost while the receiver
+// is disabled.
+void uart_line_in(uint32_t uart_base, uint8_t byte);
 
 // PWM module 1 as the firmware left it (generator 0, output 1 on PG3).
 struct PwmView {

@@ -155,6 +155,13 @@ uint32_t uart_baud(uint32_t uart_base)
     return u != nullptr ? u->baud : 0;
 }
 
+void uart_line_in(uint32_t uart_base, uint8_t byte)
+{
+    if (Uart* u = uart_of(uart_base)) {
+        u->receive(byte);
+    }
+}
+
 } // namespace sim
 
 void UARTConfigSetExpClk(uint32_t ui32Base, uint32_t /*ui32UARTClk*/, uint32_t ui32Baud,

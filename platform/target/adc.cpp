@@ -11,7 +11,7 @@ bool valid_adc(uint32_t base, uint32_t sequence)
     return (base == ADC0_BASE || base == ADC1_BASE) && sequence < ADC_SEQUENCER_COUNT;
 }
 
-inline volatile uint32_t& adc(uint32_t base, uint32_t offset)
+inline RegRef adc(uint32_t base, uint32_t offset)
 {
     return reg(base + offset);
 }

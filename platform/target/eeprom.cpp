@@ -16,8 +16,13 @@ constexpr uint32_t EEPROM_INIT_LIMIT_US = 500000;
 constexpr uint32_t EEPROM_WRITE_LIMIT_US = 100000;
 // Status returned when the controller stays busy past the limit.
 constexpr uint32_t EEPROM_RC_TIMEOUT = EEPROM_RC_WRBUSY | 0x01u;
+// The controller sets EEDONE.WORKING a few cycles after a word is written,
+// not at once; the vendor's driver waits 10 delay counts (30 cycles) before
+// it polls.  A write is watched for 34 pauses of one count (at least 100
+// cycles, a few microseconds at most) to start.
+constexpr uint32_t EEPROM_START_PAUSES = 2 * target::DELAY_COUNTS_PER_US;
 
-inline volatile uint32_t& ee(uint32_t offset)
+inline RegRef ee(uint32_t offset)
 {
     return reg(EEPROM_BASE + offset);
 }
@@ -26,6 +31,15 @@ bool idle(uint32_t limit_us)
 {
     return target::wait_us([] { return (ee(EE_DONE) & EE_DONE_WORKING) == 0; }, limit_us,
                            EEPROM_BASE + EE_DONE);
+}
+
+// Waits until the word just written has been programmed: first until the
+// controller shows that it took the write (so that a WORKING bit not yet
+// set is not taken for "done"), then until it is idle again.
+bool word_written()
+{
+    target::watch([] { return (ee(EE_DONE) & EE_DONE_WORKING) != 0; }, EEPROM_START_PAUSES, 1);
+    return idle(EEPROM_WRITE_LIMIT_US);
 }
 
 bool retry_pending()
@@ -129,7 +143,7 @@ uint32_t EEPROMProgram(const uint32_t* pui32Data, uint32_t ui32Address, uint32_t
     }
     for (uint32_t i = 0; i < words; ++i, ++word) {
         ee(EE_RDWRINC) = pui32Data[i];
-        if (!idle(EEPROM_WRITE_LIMIT_US)) {
+        if (!word_written()) {
             return EEPROM_RC_TIMEOUT;
         }
         uint32_t status = ee(EE_DONE) & (EE_DONE_NOPERM | EE_DONE_WRBUSY);

@@ -28,7 +28,7 @@ bool valid_port(uint32_t base)
     return false;
 }
 
-inline volatile uint32_t& gpio(uint32_t base, uint32_t offset)
+inline RegRef gpio(uint32_t base, uint32_t offset)
 {
     return reg(base + offset);
 }

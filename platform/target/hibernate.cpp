@@ -18,7 +18,7 @@ constexpr uint32_t HIB_WRITE_LIMIT_US = 50000;
 // start, and WRC stays low until it does.
 constexpr uint32_t HIB_CLOCK_START_LIMIT_US = 2500000;
 
-inline volatile uint32_t& hib(uint32_t offset)
+inline RegRef hib(uint32_t offset)
 {
     return reg(HIB_BASE + offset);
 }

@@ -1,8 +1,10 @@
 // Target backend: I2C master.
 //
 // The firmware drives each transfer step itself (command, then poll
-// I2CMasterBusy through its own bounded loop), so nothing here waits.
+// I2CMasterBusy through its own bounded loop).  The only wait here is for
+// the master to show that it took a command.
 #include "platform/platform.h"
+#include "platform/target/target_wait.h"
 #include "platform/target/tm4c123_regs.h"
 
 using namespace tm4c;
@@ -10,13 +12,19 @@ using namespace tm4c;
 namespace {
 
 constexpr uint32_t I2C_LAST_BASE = 0x40023000u; // I2C0 .. I2C3 on the APB
+// MCS.BUSY is set a few cycles after a command is written: a read straight
+// after the write can still show the master idle.  The command is watched
+// for 34 pauses of one count (at least 100 cycles, a few microseconds at
+// most) to start; a byte on the bus takes 25 us even at 400 kbit/s, so a
+// transfer cannot start and end unseen between two polls.
+constexpr uint32_t I2C_START_PAUSES = 2 * target::DELAY_COUNTS_PER_US;
 
 bool valid_i2c(uint32_t base)
 {
     return base >= I2C0_BASE && base <= I2C_LAST_BASE && (base & 0xFFFu) == 0;
 }
 
-inline volatile uint32_t& i2c(uint32_t base, uint32_t offset)
+inline RegRef i2c(uint32_t base, uint32_t offset)
 {
     return reg(base + offset);
 }
@@ -88,6 +96,10 @@ void I2CMasterControl(uint32_t ui32Base, uint32_t ui32Cmd)
         return;
     }
     i2c(ui32Base, I2C_MCS) = ui32Cmd & 0x1Fu;
+    // Return only once the master shows BUSY, so that the caller's first
+    // I2CMasterBusy poll cannot take the transfer for finished, however
+    // soon after this call it comes.
+    target::watch([=] { return (i2c(ui32Base, I2C_MCS) & I2C_MCS_BUSY) != 0; }, I2C_START_PAUSES, 1);
 }
 
 bool I2CMasterBusy(uint32_t ui32Base)

@@ -21,7 +21,7 @@ bool valid_gen(uint32_t gen)
     return gen == PWM_GEN_0 || gen == PWM_GEN_1 || gen == PWM_GEN_2 || gen == PWM_GEN_3;
 }
 
-inline volatile uint32_t& pwm(uint32_t base, uint32_t offset)
+inline RegRef pwm(uint32_t base, uint32_t offset)
 {
     return reg(base + offset);
 }

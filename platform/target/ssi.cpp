@@ -16,7 +16,7 @@ bool valid_ssi(uint32_t base)
     return base >= SSI0_BASE && base <= SSI3_BASE && (base & 0xFFFu) == 0;
 }
 
-inline volatile uint32_t& ssi(uint32_t base, uint32_t offset)
+inline RegRef ssi(uint32_t base, uint32_t offset)
 {
     return reg(base + offset);
 }

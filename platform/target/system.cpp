@@ -1,6 +1,7 @@
 // Target backend: system control (clock, peripheral gating), delay loop,
 // reset, floating-point unit, interrupt controller and SysTick.
 #include "platform/platform.h"
+#include "platform/target/target_core.h"
 #include "platform/target/target_diag.h"
 #include "platform/target/target_wait.h"
 #include "platform/target/tm4c123_regs.h"
@@ -11,15 +12,23 @@ namespace {
 
 // Limits of the clock set-up waits.
 constexpr uint32_t MOSC_POWER_UP_LIMIT_US = 100000; // crystal start-up
+// Time given to the verification circuit to flag a dead crystal.  The data
+// sheet gives no detection time; the circuit compares the crystal with the
+// internal oscillator, and 1 ms is thousands of periods of either.
+constexpr uint32_t MOSC_VERIFY_US = 1000;
 constexpr uint32_t PLL_LOCK_LIMIT_US = 10000;
+// Delay-loop counts for a new oscillator source or crystal value to take
+// effect before the next change.
+constexpr uint32_t CLOCK_SETTLE_COUNTS = 16;
 // A peripheral is ready a few clocks after its clock is enabled or its
 // reset released.
 constexpr uint32_t PERIPH_READY_LIMIT_POLLS = 10000;
 
 volatile uint32_t s_timeouts = 0;
 volatile uint32_t s_last_timeout_site = 0;
+uint32_t s_clock_faults = 0;
 
-inline volatile uint32_t& sysctl(uint32_t offset)
+inline RegRef sysctl(uint32_t offset)
 {
     return reg(SYSCTL_BASE + offset);
 }
@@ -59,7 +68,7 @@ bool decode_periph(uint32_t periph, uint32_t& offset, uint32_t& bit)
 
 inline void data_sync()
 {
-    __asm volatile("dsb\n\tisb" ::: "memory");
+    target::core_barrier();
 }
 
 } // namespace
@@ -84,22 +93,74 @@ uint32_t target_last_timeout_site()
     return s_last_timeout_site;
 }
 
+uint32_t target_clock_faults()
+{
+    return s_clock_faults;
+}
+
 // ---------------------------------------------------------------------------
 // Clock
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// Starts the main oscillator and checks that the crystal runs.  The
+// power-up flag (RIS.MOSCPUPRIS) only says that the start-up time has
+// passed, with or without a working crystal; the verification circuit
+// (MOSCCTL.CVAL) is what notices a crystal that does not oscillate.  It is
+// switched on once the start-up time has passed, in the mode that flags a
+// failure (RIS.MOFRIS) instead of resetting the chip, and left on.  Returns
+// false, with the oscillator off again, when the crystal failed.  The
+// processor keeps running from the internal oscillator meanwhile:
+// selecting a dead crystal as clock source would stop it.
+bool start_main_oscillator(uint32_t& rcc)
+{
+    bool powered_up = true;
+    if ((rcc & RCC_MOSCDIS) != 0) {
+        sysctl(SYSCTL_MISC) = MISC_MOSCPUPMIS;
+        rcc &= ~RCC_MOSCDIS;
+        sysctl(SYSCTL_RCC) = rcc;
+        powered_up = target::wait_us([] { return (sysctl(SYSCTL_RIS) & RIS_MOSCPUPRIS) != 0; },
+                                     MOSC_POWER_UP_LIMIT_US, SYSCTL_BASE + SYSCTL_RIS);
+    }
+    sysctl(SYSCTL_MOSCCTL) = MOSCCTL_CVAL | MOSCCTL_MOSCIM;
+    sysctl(SYSCTL_MISC) = MISC_MOFMIS;
+    // A failure shows within the window; a working crystal shows nothing,
+    // so the window is waited out in full.
+    bool failed = target::watch([] { return (sysctl(SYSCTL_RIS) & RIS_MOFRIS) != 0; }, MOSC_VERIFY_US,
+                                target::DELAY_COUNTS_PER_US);
+    if (failed || !powered_up) {
+        sysctl(SYSCTL_MOSCCTL) = 0;
+        sysctl(SYSCTL_MISC) = MISC_MOFMIS;
+        rcc |= RCC_MOSCDIS;
+        sysctl(SYSCTL_RCC) = rcc;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 // Takes an RCC-format configuration (SYSDIV/USESYSDIV, XTAL, OSCSRC,
 // BYPASS for "no PLL", PWRDN, MOSCDIS) and follows the data sheet order:
-// bypass the PLL and divider, set the oscillator and crystal, set the
-// divider, wait for the PLL to lock, then switch to the PLL.  If the main
-// oscillator does not start, the precision internal oscillator (also
-// 16 MHz) becomes the reference instead; if the PLL does not lock, the
-// processor keeps running from the oscillator.  SysCtlClockGet reports the
-// clock actually in use.
+// bypass the PLL and divider, start and verify the oscillator, set the
+// oscillator and crystal, wait for the PLL to lock, then take the system
+// clock from the PLL through the divider (one write, as the vendor's driver
+// does, so the processor never runs from the divided raw oscillator).
+//
+// Faults, recorded for target_clock_faults():
+// - the crystal does not oscillate: the precision internal oscillator (also
+//   16 MHz) becomes the PLL reference, so the clock is still 50 MHz;
+// - the PLL does not lock: the processor runs from the undivided oscillator
+//   at 16 MHz (the PLL is powered down), which keeps the on-chip converter
+//   and the UARTs within their clock limits.  The busy-wait delays then run
+//   about three times long; SysCtlClockGet reports the real rate, so the
+//   system tick and the baud rates stay right.
 void SysCtlClockSet(uint32_t ui32Config)
 {
-    constexpr uint32_t osc_fields = RCC_XTAL_MASK | RCC_OSCSRC_MASK | RCC_MOSCDIS | RCC_PWRDN;
+    constexpr uint32_t osc_fields = RCC_XTAL_MASK | RCC_OSCSRC_MASK | RCC_PWRDN;
     constexpr uint32_t div_fields = RCC_SYSDIV_MASK | RCC_USESYSDIV;
+    s_clock_faults = 0;
 
     // 1. Run from the raw oscillator while the clock tree changes.
     uint32_t rcc = sysctl(SYSCTL_RCC);
@@ -108,38 +169,42 @@ void SysCtlClockSet(uint32_t ui32Config)
     sysctl(SYSCTL_RCC2) = sysctl(SYSCTL_RCC2) & ~RCC2_USERCC2;
 
     uint32_t wanted = ui32Config;
-    bool want_main_osc =
-        ((wanted & RCC_OSCSRC_MASK) >> RCC_OSCSRC_SHIFT) == OSCSRC_MAIN && (wanted & RCC_MOSCDIS) == 0;
+    uint32_t oscsrc = (wanted & RCC_OSCSRC_MASK) >> RCC_OSCSRC_SHIFT;
 
-    // 2. Start the main oscillator if it is off, and wait for it.
-    if (want_main_osc && (rcc & RCC_MOSCDIS) != 0) {
-        sysctl(SYSCTL_MISC) = RIS_MOSCPUPRIS;
-        rcc &= ~RCC_MOSCDIS;
-        sysctl(SYSCTL_RCC) = rcc;
-        bool started = target::wait_us([] { return (sysctl(SYSCTL_RIS) & RIS_MOSCPUPRIS) != 0; },
-                                       MOSC_POWER_UP_LIMIT_US, SYSCTL_BASE + SYSCTL_RIS);
-        if (!started) {
-            // No crystal: use the precision internal oscillator as reference.
+    // 2. Start the main oscillator and check that the crystal runs.
+    if (oscsrc == OSCSRC_MAIN && (wanted & RCC_MOSCDIS) == 0) {
+        if (!start_main_oscillator(rcc)) {
+            s_clock_faults |= TARGET_CLOCK_CRYSTAL_FAILED;
             wanted = (wanted & ~(RCC_OSCSRC_MASK | RCC_XTAL_MASK)) | (OSCSRC_PIOSC << RCC_OSCSRC_SHIFT) |
                      (0x15u << RCC_XTAL_SHIFT);
         }
+    } else if ((wanted & RCC_MOSCDIS) != 0) {
+        sysctl(SYSCTL_MOSCCTL) = 0;
+        rcc |= RCC_MOSCDIS;
     }
+
+    // 3. Oscillator source and crystal value (the PLL starts locking).
     rcc = (rcc & ~osc_fields) | (wanted & osc_fields);
     sysctl(SYSCTL_RCC) = rcc;
+    SysCtlDelay(CLOCK_SETTLE_COUNTS);
 
-    // 3. System clock divider.
-    rcc = (rcc & ~div_fields) | (wanted & div_fields);
-    sysctl(SYSCTL_RCC) = rcc;
-
-    // 4. and 5. Wait for the PLL, then take the system clock from it.
+    // 4. and 5. Wait for the PLL, then take the system clock from it through
+    // the divider.
     if ((wanted & RCC_BYPASS) == 0 && (wanted & RCC_PWRDN) == 0) {
         bool locked = target::wait_us([] { return (sysctl(SYSCTL_PLLSTAT) & PLLSTAT_LOCK) != 0; },
                                       PLL_LOCK_LIMIT_US, SYSCTL_BASE + SYSCTL_PLLSTAT);
-        if (locked) {
-            rcc &= ~RCC_BYPASS;
+        if (!locked) {
+            s_clock_faults |= TARGET_CLOCK_PLL_UNLOCKED;
+            rcc |= RCC_PWRDN;
             sysctl(SYSCTL_RCC) = rcc;
+            return;
         }
+        rcc = ((rcc & ~div_fields) | (wanted & div_fields)) & ~RCC_BYPASS;
+    } else {
+        rcc = (rcc & ~div_fields) | (wanted & div_fields);
     }
+    sysctl(SYSCTL_RCC) = rcc;
+    SysCtlDelay(CLOCK_SETTLE_COUNTS);
 }
 
 uint32_t SysCtlClockGet()
@@ -275,15 +340,7 @@ bool SysCtlPeripheralPresent(uint32_t ui32Peripheral)
 // once instead of wrapping round to 2^32 counts.
 void SysCtlDelay(uint32_t ui32Count)
 {
-    if (ui32Count == 0) {
-        return;
-    }
-    __asm volatile("1:\n\t"
-                   "subs %0, %0, #1\n\t"
-                   "bne 1b"
-                   : "+r"(ui32Count)
-                   :
-                   : "cc");
+    target::core_delay_loop(ui32Count);
 }
 
 void SysCtlReset()
@@ -319,24 +376,12 @@ void FPUEnable()
 
 bool IntMasterEnable()
 {
-    uint32_t primask = 0;
-    __asm volatile("mrs %0, primask\n\t"
-                   "cpsie i"
-                   : "=r"(primask)
-                   :
-                   : "memory");
-    return (primask & 1u) != 0;
+    return target::core_mask_interrupts(false);
 }
 
 bool IntMasterDisable()
 {
-    uint32_t primask = 0;
-    __asm volatile("mrs %0, primask\n\t"
-                   "cpsid i"
-                   : "=r"(primask)
-                   :
-                   : "memory");
-    return (primask & 1u) != 0;
+    return target::core_mask_interrupts(true);
 }
 
 void IntEnable(uint32_t ui32Interrupt)

@@ -5,7 +5,8 @@
 //                50 MHz, longer while the processor still runs from the
 //                16 MHz oscillator), so the limit is a time in microseconds;
 //   wait_polls - polls back to back, for waits that normally end within a
-//                few bus cycles (FIFO room on a fast serial bus).
+//                few bus cycles (FIFO room on a fast serial bus);
+//   watch      - for flags that may rightly never appear (see below).
 // A wait that runs out is counted (see target_diag.h) and reported to the
 // caller as false; the caller then gives up the operation or reports a
 // status instead of hanging.
@@ -47,6 +48,24 @@ template <typename Ready> bool wait_polls(Ready ready, uint32_t limit_polls, uin
             note_timeout(site);
             return false;
         }
+    }
+}
+
+// Watches for a flag that need not appear: a failure flag, or a busy flag
+// that a peripheral raises a few cycles after it takes a command.  Polls
+// with `pause_counts` delay-loop counts between polls, `pauses` times at
+// most; returns whether the flag was seen.  Not seeing it is not counted as
+// a time-out.
+template <typename Seen> bool watch(Seen seen, uint32_t pauses, uint32_t pause_counts)
+{
+    for (uint32_t n = 0;; ++n) {
+        if (seen()) {
+            return true;
+        }
+        if (n >= pauses) {
+            return false;
+        }
+        SysCtlDelay(pause_counts);
     }
 }
 

@@ -7,11 +7,49 @@
 
 namespace tm4c {
 
+#if defined(VARVE_REGISTER_MODEL)
+
+// Host test build of the backend: every register access goes to a model of
+// the chip (tests/target), which also keeps the time of each access.
+namespace model {
+uint32_t read(uint32_t address);
+void write(uint32_t address, uint32_t value);
+} // namespace model
+
+// A register of the model, used like the volatile reference of the chip
+// build: reading converts to the value, assigning writes it.
+class RegRef {
+  public:
+    explicit RegRef(uint32_t address) : address_(address) {}
+    RegRef(const RegRef&) = default;
+    operator uint32_t() const { return model::read(address_); }
+    const RegRef& operator=(uint32_t value) const
+    {
+        model::write(address_, value);
+        return *this;
+    }
+    const RegRef& operator=(const RegRef& other) const { return *this = static_cast<uint32_t>(other); }
+
+  private:
+    uint32_t address_;
+};
+
+inline RegRef reg(uint32_t address)
+{
+    return RegRef(address);
+}
+
+#else
+
+using RegRef = volatile uint32_t&;
+
 // Access to a 32-bit memory-mapped register.
-inline volatile uint32_t& reg(uint32_t address)
+inline RegRef reg(uint32_t address)
 {
     return *reinterpret_cast<volatile uint32_t*>(static_cast<uintptr_t>(address));
 }
+
+#endif
 
 // ---------------------------------------------------------------------------
 // Cortex-M4 private peripherals
@@ -64,7 +102,15 @@ constexpr uint32_t SYSCTL_SR_BANK = 0x500u;   // software reset
 constexpr uint32_t SYSCTL_RCGC_BANK = 0x600u; // run-mode clock gating
 constexpr uint32_t SYSCTL_PR_BANK = 0xA00u;   // peripheral ready
 
-constexpr uint32_t RIS_MOSCPUPRIS = 1u << 8; // main oscillator powered up
+constexpr uint32_t SYSCTL_MOSCCTL = 0x07Cu;
+
+constexpr uint32_t RIS_MOFRIS = 1u << 3;      // main oscillator failed (MOSCCTL.MOSCIM set)
+constexpr uint32_t RIS_MOSCPUPRIS = 1u << 8;  // main oscillator power-up time has passed
+constexpr uint32_t MISC_MOFMIS = 1u << 3;     // write 1 to clear RIS.MOFRIS
+constexpr uint32_t MISC_MOSCPUPMIS = 1u << 8; // write 1 to clear RIS.MOSCPUPRIS
+
+constexpr uint32_t MOSCCTL_CVAL = 1u << 0;   // main oscillator verification on
+constexpr uint32_t MOSCCTL_MOSCIM = 1u << 1; // on failure: flag (RIS.MOFRIS), not reset
 
 constexpr uint32_t RCC_MOSCDIS = 1u << 0;
 constexpr uint32_t RCC_OSCSRC_SHIFT = 4;

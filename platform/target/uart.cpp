@@ -17,7 +17,7 @@ bool valid_uart(uint32_t base)
     return base >= UART0_BASE && base <= UART7_BASE && (base & 0xFFFu) == 0;
 }
 
-inline volatile uint32_t& uart(uint32_t base, uint32_t offset)
+inline RegRef uart(uint32_t base, uint32_t offset)
 {
     return reg(base + offset);
 }

@@ -159,6 +159,13 @@ bool fat12_straddles(DWORD c)
     return (c + c / 2) % SS == SS - 1;
 }
 
+// Clusters the allocator may hand out when they are free (and that the free
+// count therefore counts).
+bool allocatable(const FATFS* fs, DWORD c)
+{
+    return fs->fs_type != FS_FAT12 || !fat12_straddles(c);
+}
+
 // Reads the raw FAT entry of cluster c (FAT32: the low 28 bits).
 FRESULT get_fat(FATFS* fs, DWORD c, DWORD* val)
 {
@@ -302,7 +309,7 @@ FRESULT alloc_cluster(FATFS* fs, DWORD near, DWORD* nc)
         if (c >= fs->n_fatent) {
             c = 2;
         }
-        if (fs->fs_type == FS_FAT12 && fat12_straddles(c)) {
+        if (!allocatable(fs, c)) {
             continue;
         }
         DWORD v;
@@ -341,7 +348,7 @@ FRESULT remove_chain(FATFS* fs, DWORD c)
         if (res != FR_OK) {
             return res;
         }
-        if (fs->free_clst != UNKNOWN_COUNT) {
+        if (fs->free_clst != UNKNOWN_COUNT && allocatable(fs, c)) {
             fs->free_clst++;
         }
         if (next == END_CLST) {
@@ -965,8 +972,11 @@ DWORD cluster_bytes(const FATFS* fs)
 FRESULT enter_cluster(FIL* fp, bool grow)
 {
     FATFS* fs = fp->fs;
-    // A chain longer than the volume has clusters must loop.
-    if (fp->fptr / cluster_bytes(fs) >= fs->n_fatent - 2) {
+    // Index of the cluster to enter.  A file that owns every cluster ends at
+    // index n_fatent - 2: there the chain must end (and the allocator reports
+    // the full volume); a chain that goes on from there must loop.
+    const DWORD index = fp->fptr / cluster_bytes(fs);
+    if (index > fs->n_fatent - 2) {
         return FR_INT_ERR;
     }
     DWORD c;
@@ -1002,7 +1012,7 @@ FRESULT enter_cluster(FIL* fp, bool grow)
             }
         }
     }
-    if (!valid_clust(fs, c)) {
+    if (!valid_clust(fs, c) || index == fs->n_fatent - 2) {
         return FR_INT_ERR;
     }
     fp->clust = c;
@@ -1573,9 +1583,13 @@ FRESULT f_getfree(const TCHAR* path, DWORD* nclst, FATFS** fatfs)
     }
     *fatfs = fs;
     if (fs->free_clst > fs->n_fatent - 2) {
-        // Count the FAT itself; the FSInfo count may be stale.
+        // Count the FAT itself; the FSInfo count may be stale.  Free FAT12
+        // clusters that the allocator never hands out are not counted.
         DWORD n = 0;
         for (DWORD c = 2; c < fs->n_fatent; c++) {
+            if (!allocatable(fs, c)) {
+                continue;
+            }
             DWORD v;
             res = get_fat(fs, c, &v);
             if (res != FR_OK) {
@@ -1716,9 +1730,13 @@ FRESULT f_rename(const TCHAR* path_old, const TCHAR* path_new)
     if (res != FR_OK) {
         return res;
     }
-    res = skip_drive(&path_new);
-    if (res != FR_OK) {
-        return res;
+    // A drive number in the new name is ignored: the object stays on its
+    // own volume.
+    if (path_new == nullptr) {
+        return FR_INVALID_PARAMETER;
+    }
+    if (path_new[0] >= '0' && path_new[0] <= '9' && path_new[1] == ':') {
+        path_new += 2;
     }
     Lookup src;
     res = follow_path(fs, path_old, &src);

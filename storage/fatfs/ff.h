@@ -121,9 +121,11 @@ FRESULT f_mount(FATFS* fs, const TCHAR* path, BYTE opt);
 FRESULT f_open(FIL* fp, const TCHAR* path, BYTE mode);
 FRESULT f_close(FIL* fp);
 FRESULT f_read(FIL* fp, void* buff, UINT btr, UINT* br);
+// A full volume is FR_OK with *bw < btw.
 FRESULT f_write(FIL* fp, const void* buff, UINT btw, UINT* bw);
 // Moves the position.  Beyond the end of a file open for writing the file is
-// extended with zero bytes; for a read-only file the position stops at the end.
+// extended with zero bytes (on a full volume only as far as it goes, FR_OK);
+// for a read-only file the position stops at the end.
 FRESULT f_lseek(FIL* fp, FSIZE_t ofs);
 // Cuts the file at the current position.
 FRESULT f_truncate(FIL* fp);
@@ -136,11 +138,14 @@ FRESULT f_closedir(DIR* dp);
 FRESULT f_readdir(DIR* dp, FILINFO* fno);
 
 FRESULT f_stat(const TCHAR* path, FILINFO* fno);
-// Free clusters of the volume; *fatfs receives the volume (csize = sectors per cluster).
+// Free clusters that can be allocated (FAT12 leaves out the free clusters
+// whose entry straddles two FAT sectors); *fatfs receives the volume
+// (csize = sectors per cluster).
 FRESULT f_getfree(const TCHAR* path, DWORD* nclst, FATFS** fatfs);
 FRESULT f_unlink(const TCHAR* path);
 FRESULT f_mkdir(const TCHAR* path);
-// Renames or moves a file or directory within the volume.
+// Renames or moves a file or directory within the volume; a drive number in
+// path_new is ignored.
 FRESULT f_rename(const TCHAR* path_old, const TCHAR* path_new);
 
 inline FSIZE_t f_tell(const FIL* fp)

@@ -107,6 +107,20 @@ TEST(PhCalcEdges, UnusedCoefficientsDoNotChangePh)
     EXPECT_EQ(calc_pHext(-0.79f, 14.0f, 34.0f), ext_before);
 }
 
+// The external standard potential's temperature term is double precision
+// (the internal one's is single).  These readings lie within a few 1e-7 pH
+// of a rounding boundary of the record's third decimal, where a single
+// precision TC - 25 prints the other digit.
+TEST(PhCalcEdges, ExternalPhPrintsTheDoublePrecisionThirdDecimal)
+{
+    reset_calibration();
+    char text[16];
+    std::snprintf(text, sizeof text, "%8.3f", static_cast<double>(calc_pHext(-0.822299f, 8.36f, 32.162f)));
+    EXPECT_STREQ(text, "   7.619");
+    std::snprintf(text, sizeof text, "%8.3f", static_cast<double>(calc_pHext(-0.764293f, 5.187f, 32.86f)));
+    EXPECT_STREQ(text, "   8.722");
+}
+
 TEST(ThermistorEdges, FitsAndOffset)
 {
     reset_calibration();

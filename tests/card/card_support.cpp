@@ -2,6 +2,7 @@
 
 #include "platform/host/board_body.h"
 #include "platform/host/board_runner.h"
+#include "board/init_TM4C123GH6PGE_144pin.h"
 #include "platform/platform.h"
 #include "tests/support/harness.h"
 
@@ -71,11 +72,17 @@ void note(Report& r, const char* fmt, ...)
 BodyRun run_body(const std::string& name, const std::map<std::string, std::string>& params,
                  const std::function<void(Report&)>& body, double until_s)
 {
+    return run_body_in(board_dir(name), params, body, until_s);
+}
+
+BodyRun run_body_in(const std::string& board, const std::map<std::string, std::string>& params,
+                    const std::function<void(Report&)>& body, double until_s)
+{
     void* mem = mmap(nullptr, sizeof(Report), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     auto* report = static_cast<Report*>(mem);
     std::memset(report, 0, sizeof(Report));
     BodyRun run;
-    run.board = board_dir(name);
+    run.board = board;
     run.image = run.board + "/card.img";
     sim::RunOptions opts;
     opts.board_dir = run.board;
@@ -93,9 +100,17 @@ BodyRun run_body(const std::string& name, const std::map<std::string, std::strin
     run.status = sim::run_board(opts);
     sim::set_boot_body({});
     run.report.assign(report->text, report->len);
+    auto console = test::read_file(run.board + ".transcript");
+    run.console.assign(console.begin(), console.end());
     run.boots = report->boots;
     munmap(mem, sizeof(Report));
     return run;
+}
+
+void start_board_with_console()
+{
+    init_TM4C123GH6PGE_144pin();
+    start_board();
 }
 
 void start_board()

@@ -21,9 +21,10 @@ struct Report {
 void note(Report& r, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
 struct BodyRun {
-    std::string board;  // board folder
-    std::string image;  // its card image
-    std::string report; // the lines the body noted, in every boot
+    std::string board;   // board folder
+    std::string image;   // its card image
+    std::string report;  // the lines the body noted, in every boot
+    std::string console; // what the console transmitted
     int boots = 0;
     int status = 0;
 };
@@ -36,9 +37,17 @@ std::string board_dir(const std::string& name);
 BodyRun run_body(const std::string& name, const std::map<std::string, std::string>& params,
                  const std::function<void(Report&)>& body, double until_s = 60);
 
+// The same in the board folder `board`, which may hold a card image
+// prepared beforehand.
+BodyRun run_body_in(const std::string& board, const std::map<std::string, std::string>& params,
+                    const std::function<void(Report&)>& body, double until_s = 60);
+
 // In a body: 50 MHz clock, the 1 ms system tick (which also steps the card
 // driver's timers) and interrupts on, as start-up leaves them.
 void start_board();
+// start_board with the board's pins and the console (115200 baud) set up
+// first, as start-up does.
+void start_board_with_console();
 
 // RTC count (seconds since 1900-01-01 00:00:00) of a calendar time.
 uint32_t rtc_count(int year, unsigned month, unsigned day, int h, int m, int s);

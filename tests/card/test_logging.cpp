@@ -3,8 +3,11 @@
 // open_append; the files are read back with mtools.
 #include "tests/card/card_support.h"
 
+#include "operator/user_io.h"
 #include "platform/platform.h"
 #include "records/system_data.h"
+#include "serial/uartstdio.h"
+#include "board/board_util.h"
 #include "storage/microsd.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +96,109 @@ TEST(Logging, ErrorFileDataFileAndFormattedWritesOnANewCard)
     Cmd dir = sh("mdir -b " + mimg(run.image) + " ::");
     EXPECT_EQ(dir.out.find("NODIR"), std::string::npos);
     EXPECT_EQ(card("--image '" + run.image + "' fsck").rc, 0);
+}
+
+// "1234 bytes free" from the card tool's listing.
+unsigned long long free_bytes(const std::string& image)
+{
+    Cmd ls = card("--image '" + image + "' ls");
+    auto end = ls.out.rfind(" bytes free");
+    auto begin = ls.out.rfind(' ', end - 1);
+    return end == std::string::npos ? 0 : std::stoull(ls.out.substr(begin + 1, end - begin - 1));
+}
+
+// A card with 512-byte clusters of which exactly two are free.
+std::string nearly_full_board(const std::string& name)
+{
+    std::string dir = board_dir(name);
+    std::string image = dir + "/card.img";
+    EXPECT_EQ(sh("mkdir -p '" + dir + "'").rc, 0);
+    EXPECT_EQ(card("--image '" + image + "' format --size 40").rc, 0);
+    const unsigned long long room = free_bytes(image);
+    EXPECT_GT(room, 1024u);
+    EXPECT_EQ(sh("truncate -s " + std::to_string(room - 1024) + " '" + dir + "/fill.bin'").rc, 0);
+    EXPECT_EQ(card("--image '" + image + "' put '" + dir + "/fill.bin'").rc, 0);
+    EXPECT_EQ(free_bytes(image), 1024u);
+    return dir;
+}
+
+std::string line(char c, std::size_t len)
+{
+    return std::string(len - 2, c) + "\r\n";
+}
+
+TEST(Logging, AFullCardKeepsWholeRecordsAndSaysSo)
+{
+    std::string dir = nearly_full_board("cardfull");
+    BodyRun run = run_body_in(dir, {}, [](Report& r) {
+        start_board_with_console();
+        HibernateRTCSet(rtc_count(2026, 3, 4, 5, 6, 7) + 21600);
+        sys_data.app_cfg[APPCFG_MICROSD_ENABLE] = 1;
+        std::memcpy(sys_data.fileName, "DATA.TXT", 9);
+        Init_SDCard();
+        uprintf("<1>");
+        error_store("first"); // ERROR.TXT takes one of the two clusters
+        for (int i = 0; i < 5; i++) {
+            appendBufferToSDCard(line(static_cast<char>('a' + i), 100).c_str()); // 500 of 512 bytes
+        }
+        uprintf("<2>");
+        appendBufferToSDCard(line('x', 100).c_str()); // 12 bytes fit: torn, cut off again
+        uprintf("<3>");
+        appendBufferToSDCard(line('y', 12).c_str()); // exactly full
+        uprintf("<4>");
+        appendBufferToSDCard("late\r\n"); // nothing fits
+        uprintf("<5>");
+        error_store(std::string(200, 'E').c_str());
+        error_store(std::string(512 - 27 - 2 * 61 - 222 - 22, 'F').c_str()); // exactly full
+        uprintf("<6>");
+        error_store("x"); // not even the stamp fits
+        uprintf("<7>");
+        FIL fil{};
+        note(r, "open=%d", f_open(&fil, "HDR.TXT", FA_WRITE | FA_CREATE_ALWAYS));
+        note(r, "fprintf=%d", sd_fprintf(&fil, "%s", "header\r\n")); // formatted writes report it too
+        note(r, "close=%d", f_close(&fil));
+        uprintf("<8>");
+        wait_consoleTx();
+        ms_delay(10); // the last bytes leave the transmit FIFO
+    });
+    ASSERT_EQ(run.status, 0) << run.report;
+    EXPECT_EQ(run.report, "open=0\nfprintf=0\nclose=0\n");
+
+    // The console shows every write that did not fit, like a failed one.
+    auto between = [&](const std::string& a, const std::string& b) {
+        auto i = run.console.find(a);
+        auto j = run.console.find(b);
+        return i == std::string::npos || j == std::string::npos
+                   ? "<missing>"
+                   : run.console.substr(i + a.size(), j - i - a.size());
+    };
+    EXPECT_EQ(between("<1>", "<2>"), "");
+    EXPECT_EQ(between("<2>", "<3>"), "f_write error: card full (12 of 100 bytes written, cut off)\r\n");
+    EXPECT_EQ(between("<3>", "<4>"), "");
+    EXPECT_EQ(between("<4>", "<5>"), "f_write error: card full (0 of 6 bytes written, cut off)\r\n");
+    EXPECT_EQ(between("<5>", "<6>"), "");
+    EXPECT_EQ(between("<6>", "<7>"),
+              "Error.txt f_write error: card full (0 of 23 bytes written, cut off)\r\n")
+        << run.console;
+    EXPECT_EQ(between("<7>", "<8>"), "f_write error: card full (0 of 8 bytes written)\r\n");
+
+    // The data file holds whole lines only.
+    std::string data = mtype(run, "DATA.TXT");
+    EXPECT_EQ(data, line('a', 100) + line('b', 100) + line('c', 100) + line('d', 100) + line('e', 100) +
+                        line('y', 12));
+    // The error file tells the operator afterwards, in whole entries.
+    // (Seconds pass during the writes: the stamps' seconds are left out.)
+    std::string err = mtype(run, "ERROR.TXT");
+    for (std::size_t at = err.find(" 05:06:"); at != std::string::npos; at = err.find(" 05:06:", at + 1)) {
+        err.replace(at + 7, 2, "ss");
+    }
+    const std::string stamp = "\r\n2026/03/04 05:06:ss ";
+    const std::string full = stamp + "Card full: data not written to DATA.TXT";
+    EXPECT_EQ(err, stamp + "first" + full + full + stamp + std::string(200, 'E') + stamp +
+                       std::string(512 - 27 - 2 * 61 - 222 - 22, 'F'));
+    EXPECT_EQ(free_bytes(run.image), 0u);
+    Cmd fsck = card("--image '" + run.image + "' fsck");
+    EXPECT_EQ(fsck.rc, 0) << fsck.out;
 }
 
 TEST(Logging, ErrorStoreWithLoggingDisabledWritesNothing)

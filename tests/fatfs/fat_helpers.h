@@ -2,6 +2,7 @@
 #pragma once
 
 #include "storage/fatfs/ff.h"
+#include "tests/fatfs/test_disk.h"
 
 #include <map>
 #include <string>
@@ -95,6 +96,28 @@ inline FRESULT list_dir(const std::string& path, std::map<std::string, Entry>* o
     }
     f_closedir(&d);
     return res;
+}
+
+// Free FAT12 clusters whose entry straddles two FAT sectors, read from the
+// test disk: fsck.fat counts them as free, f_getfree does not (they are
+// never allocated).  0 on FAT16/32.
+inline DWORD free_straddling(const FATFS* fs)
+{
+    if (fs->fs_type != FS_FAT12) {
+        return 0;
+    }
+    DWORD n = 0;
+    for (DWORD c = 2; c < fs->n_fatent; c++) {
+        const DWORD at = c + c / 2;
+        if (at % 512 != 511) {
+            continue;
+        }
+        const auto lo = testdisk::read_sector(fs->fatbase + at / 512)[511];
+        const auto hi = testdisk::read_sector(fs->fatbase + at / 512 + 1)[0];
+        const DWORD v = (c & 1) ? ((lo >> 4) | (hi << 4)) : (lo | ((hi & 0x0F) << 8));
+        n += v == 0 ? 1 : 0;
+    }
+    return n;
 }
 
 } // namespace fathelp
