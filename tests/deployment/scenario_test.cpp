@@ -455,3 +455,56 @@ TEST_F(Polled, GdataWithTheCardDisabledIsInvalid)
     EXPECT_TRUE(records(t).empty());
     EXPECT_EQ(card_file(o.board_dir, "noname.txt"), "");
 }
+
+// --- Instruments ---------------------------------------------------------------------
+
+TEST(Instruments, RadiometerColumnsFollowTheHeader)
+{
+    auto o = board("ocr", [](systemData& d) {
+        d.sampling_period = 60;
+        d.data_cfg[CFG_OCR] = 1;
+    });
+    o.params["optode_port"] = "ocr504";
+    test::run_script(o, start_keys(), 70);
+    const std::string file = card_file(o.board_dir, "noname.txt");
+    auto all = lines(file);
+    std::string header;
+    for (const auto& l : all) {
+        if (l.rfind(" SampNum\t", 0) == 0) {
+            header = l;
+        }
+    }
+    ASSERT_FALSE(header.empty());
+    EXPECT_NE(header.find("\tOCR_PN  \tChan_1 \tChan_2 \tChan_3 \tChan_4 \r"), std::string::npos);
+    auto recs = records(file);
+    ASSERT_EQ(recs.size(), 2u);
+    for (const auto& rec : recs) {
+        auto f = fields(rec);
+        ASSERT_EQ(f.size(), fields(header).size()) << rec;
+        EXPECT_EQ(f[20].rfind("SATFI", 0), 0u) << rec; // the radiometer's frame
+    }
+}
+
+TEST(Instruments, OptodeAndRadiometerBothOnTakeTurnsOnTheirPort)
+{
+    // A stored record with both on (the menus never make one), an optode on
+    // the port: the radiometer runs only after the optode has finished, so
+    // the optode's reading is whole (started together, the radiometer would
+    // switch the port to its own baud rate under the optode's reply); the
+    // radiometer, which is not there, reports its failure.
+    auto o = board("optode-ocr", [](systemData& d) {
+        d.sampling_period = 60;
+        d.data_cfg[CFG_OPTODE] = 1;
+        d.data_cfg[CFG_OCR] = 1;
+    });
+    o.params["optode_port"] = "optode";
+    test::run_script(o, start_keys(), 70);
+    auto recs = records(card_file(o.board_dir, "noname.txt"));
+    ASSERT_EQ(recs.size(), 2u);
+    for (const auto& rec : recs) {
+        auto f = fields(rec);
+        ASSERT_GT(f.size(), 33u) << rec;
+        EXPECT_EQ(f[20], "4831") << rec; // the optode's product number
+        EXPECT_EQ(f[f.size() - 5], "SATFI4_ERR") << rec;
+    }
+}
