@@ -341,6 +341,50 @@ TEST_F(Record, ConsoleAndFileByTheFlagsAndTheCardSetting)
     EXPECT_EQ(data_file(), "#0000100\r\n#0000101\r\n");
 }
 
+TEST_F(Record, TimingTraceOfTheSampleTimingTest)
+{
+    sys_data.data_cfg[CFG_SAMPLE_NUM] = 1;
+    sys_data.data_cfg[CFG_TIMESTAMP] = 1;
+    sys_data.data_cfg[CFG_VIN_BAT_VOLT] = 1;
+    sys_data.data_cfg[CFG_BIAS_BAT_POS] = 1;
+    sys_data.data_cfg[CFG_CALC_PH_VRSI] = 1;
+    sys_data.data_cfg[CFG_I_SUBSTRATE] = 1;
+    clear();
+    test_get_sample_timing();
+    const std::string out = output();
+    EXPECT_EQ(sys_data.app_cfg[APPCFG_SAMPLING_DIAG], 0);
+    // The field listing, the header, a plain sample, then the timed one.
+    const std::size_t listing = out.find("// A -- Sample Num               = 1\r\n");
+    const std::size_t header =
+        out.find("\r\n\r\n SampNum\t     MM/DD/YYYY HH:MM:SS\tVbatMain\tVbiasPos\tpHintEst\t      Ib\r\n");
+    const std::size_t timing = out.find("\r\r\n ---  Sample Timing ---\r\r\n");
+    ASSERT_NE(listing, std::string::npos) << out;
+    ASSERT_NE(header, std::string::npos) << out;
+    ASSERT_NE(timing, std::string::npos) << out;
+    EXPECT_LT(listing, header);
+    EXPECT_LT(header, timing);
+    const std::string trace = out.substr(timing);
+    EXPECT_EQ(
+        trace.rfind("\r\r\n ---  Sample Timing ---\r\r\n\r\nPump         =     0,       0\r\nPwr on, init = ",
+                    0),
+        0u)
+        << trace;
+    // The trace points of the steps that ran, in their order.
+    const char* labels[] = {"Pwr on, init", "Bias Bat    ", "Ib Substrate", "Vtherm      ", "Vrsi        ",
+                            "Onchip ADC  ", "Calc TempC  ", "Calc pH Int ", "format data ", "wait TX     "};
+    std::size_t at = 0;
+    for (const char* label : labels) {
+        std::size_t p = trace.find(std::string("\r\n") + label + " = ", at);
+        ASSERT_NE(p, std::string::npos) << label << "\n" << trace;
+        at = p;
+    }
+    EXPECT_EQ(trace.find("Vrse"), std::string::npos);
+    EXPECT_EQ(trace.find("uSD writes"), std::string::npos); // console only
+    // "format data" ends its line; the record carries the total time.
+    EXPECT_TRUE(std::regex_search(trace, std::regex("format data  = +[0-9]+, +[0-9]+\r\n#0000001\t")));
+    EXPECT_TRUE(std::regex_search(trace, std::regex("\t\\([0-9]+ msec\\)\r\n")));
+}
+
 class RecordNoCard : public Record {
   protected:
     void SetUp() override
