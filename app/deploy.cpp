@@ -190,6 +190,8 @@ void gdata_transfer()
 
     char chunk[GDATA_CHUNK + 1];
     bool key_hit = false;
+    // Where the next transfer starts: the end of what was sent.
+    FSIZE_t sent_end = 0;
     for (;;) {
         UINT got = 0;
         fr = f_read(&fil, chunk, GDATA_CHUNK, &got);
@@ -221,6 +223,7 @@ void gdata_transfer()
                 UARTwrite(&chunk[i], 1);
                 if (chunk[i] == '\n') {
                     line_end = true;
+                    sent_end = f_tell(&fil) - (got - (i + 1));
                     break;
                 }
             }
@@ -229,7 +232,9 @@ void gdata_transfer()
             }
         }
     }
-    sys_samp.next_gdata_fptr = static_cast<uint32_t>(f_tell(&fil));
+    // After a key the rest of the last chunk read was not sent: the next
+    // transfer starts after the line that ended this one.
+    sys_samp.next_gdata_fptr = static_cast<uint32_t>(key_hit && sent_end != 0 ? sent_end : f_tell(&fil));
     f_close(&fil);
     UARTEchoSet(true);
 }

@@ -508,3 +508,26 @@ TEST(Instruments, OptodeAndRadiometerBothOnTakeTurnsOnTheirPort)
         EXPECT_EQ(f[f.size() - 5], "SATFI4_ERR") << rec;
     }
 }
+
+TEST_F(Polled, AKeyEndsGdataAtALineEndAndTheNextGdataGoesOnFromThere)
+{
+    start("polled-gdata-key");
+    for (int i = 0; i < 3; ++i) {
+        exchange({"ts"});
+    }
+    // A key right behind "gdata": the transfer stops at the end of the
+    // first record.
+    std::string t = exchange({"gdata\\rx", "go"});
+    auto recs = records(t);
+    ASSERT_EQ(recs.size(), 1u) << t;
+    EXPECT_EQ(recs[0].substr(0, 8), "#0000000");
+    EXPECT_EQ(fields(recs[0]).size(), 20u);
+    // The next transfer sends the other two whole, nothing twice.
+    t = exchange({"gdata", "go"});
+    recs = records(t);
+    ASSERT_EQ(recs.size(), 2u) << t;
+    EXPECT_EQ(recs[0].substr(0, 8), "#0000001");
+    EXPECT_EQ(recs[0].find("gdata"), std::string::npos);
+    EXPECT_EQ(fields(recs[0]).size(), 20u);
+    EXPECT_EQ(recs[1].substr(0, 8), "#0000002");
+}
