@@ -543,6 +543,10 @@ void get_sample(int printFlg, int writeFlg)
 
     // 17-19. Console and data file.
     if (printFlg == 1) {
+        // Room for the whole record, so that none of it is dropped.
+        if (static_cast<std::size_t>(UARTTxBytesFree()) <= rec.length()) {
+            wait_consoleTx();
+        }
         UARTwrite(prnBuf, static_cast<uint32_t>(rec.length()));
     }
     if (sys_data.app_cfg[APPCFG_MICROSD_ENABLE] == 1 && writeFlg == 1) {
