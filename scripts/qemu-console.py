@@ -6,9 +6,10 @@
 
 QEMU's Stellaris board (lm3s6965evb, with a Cortex-M4 core) boots the
 image; its UART0 is this script's pipe.  The exchange file says what to
-type and what to wait for (see tests/qemu/exchange.txt).  Every wait is
-bounded (--timeout seconds each; the machine may be slow and shared) and
-polls the output; nothing waits a fixed time.  Output that the exchange
+type and what to wait for (see tests/qemu/exchange.txt); a key is typed
+once the firmware polls for input (see Qemu.wait_listening).  Every wait
+is bounded (--timeout seconds each; the machine may be slow and shared)
+and polls the output or the processor; nothing waits a fixed time.  Output that the exchange
 does not name must consist of empty lines and the messages listed in
 docs/target.md under "Messages under QEMU" (QEMU lacks blocks of the
 TM4C123); the main menu is compared with the one the README shows.
@@ -125,6 +126,20 @@ class Qemu:
         self.proc.stdin.write(text.encode("latin-1"))
         self.proc.stdin.flush()
 
+    def wait_listening(self, what):
+        """Returns once the firmware polls the console for input.
+
+        QEMU's UART sends a byte the moment it is written, so a prompt
+        appears before the code after it has run; a menu discards pending
+        input (UARTFlushRx) after printing itself, which would swallow a
+        key typed at once.  (On the chip the prompt takes its time on the
+        wire, and the flush is long done when it has arrived.)  Every
+        input wait of the firmware polls UARTRxBytesAvail, after any
+        flush: gdb stops there once and lets the firmware run on."""
+        out = self.gdb("tbreak UARTRxBytesAvail", "continue")
+        if not re.search(r"^Temporary breakpoint \d+, .*UARTRxBytesAvail", out, re.MULTILINE):
+            raise Failure(f"the firmware does not poll the console for input ({what}):\n{out}")
+
     def wait_socket(self):
         deadline = time.monotonic() + self.timeout
         while not os.path.exists(self.socket):
@@ -175,6 +190,7 @@ def run_exchange(qemu, steps, menu, allowed, strict):
     done = 0
     for number, (kind, arg) in steps:
         if kind == "send":
+            qemu.wait_listening(f"exchange line {number}")
             qemu.send(arg)
         elif kind == "expect":
             qemu.read_until(lambda: arg in qemu.output[qemu.pos:], f"{arg!r} (exchange line {number})")
@@ -211,8 +227,8 @@ def read_exchange(path):
     return steps
 
 
-def high_water(qemu):
-    out = qemu.gdb(script=os.path.join(qemu.source_dir, GDB_SCRIPT))
+def high_water(qemu, source_dir):
+    out = qemu.gdb(script=os.path.join(source_dir, GDB_SCRIPT))
     m = re.search(r"stack high-water mark: (\d+) of (\d+) bytes", out)
     if not m:
         raise Failure("gdb did not report the stack high-water mark:\n" + out)
@@ -237,7 +253,6 @@ def main():
         menu = readme_menu(args.source_dir)
         allowed = allowed_messages(args.source_dir)
         qemu = Qemu(args.elf, args.timeout)
-        qemu.source_dir = args.source_dir
         failure = None
         try:
             run_exchange(qemu, steps, menu, allowed, strict=not args.measure)
@@ -245,7 +260,7 @@ def main():
             if not args.measure:
                 raise
             failure = e
-        used, size = high_water(qemu)
+        used, size = high_water(qemu, args.source_dir)
         if args.measure:
             note = "boot, main menu and the QEMU test's keys" if failure is None else f"exchange incomplete: {failure}"
             print(f"  stack, measured under QEMU: {used} of {size} bytes ({note})")
