@@ -506,8 +506,7 @@ def main():
         depth = max((hand_recursion[n] for n in names if n in hand_recursion), default=None)
         if depth is None:
             problems.append("recursion not bounded: " + ", ".join(names) + " (add 'recursion NAME DEPTH' to the bounds file)")
-            depth = 1
-        comp_cost[i] = depth
+        comp_cost[i] = depth or 1
         recursion_notes.append((names, depth))
 
     for f in reachable:
@@ -621,7 +620,8 @@ def main():
     if recursion_notes:
         print("    recursion:")
         for names, depth in recursion_notes:
-            print(f"      {' '.join(names)}: at most {depth} deep")
+            bound = f"at most {depth} deep" if depth else "NOT BOUNDED (counted once)"
+            print(f"      {' '.join(names)}: {bound}")
     else:
         print("    recursion: none")
     unknown = sum(1 for f in reachable if frame_source.get(f) == "code")
