@@ -10,6 +10,7 @@ packages=(
   picolibc-arm-none-eabi libstdc++-arm-none-eabi-picolibc
   dosfstools mtools lrzsz socat picocom
   python3
+  qemu-system-arm gdb-multiarch
 )
 
 missing=()
