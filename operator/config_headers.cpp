@@ -20,6 +20,27 @@
 #include <cstring>
 #include <ctime>
 
+const char HEADER_OPTODE[] =
+    "Opt_PN\tOpt_SN\tMoxy\tO2satper\tTC_opt\tDphase\tBphase\tRphase\tBamp\tBpot\tRamp\tOpt_rawtemp\t";
+// The SBE37's "ts" line holds temperature, conductivity, salinity, date and
+// time (no pressure sensor: the parser takes the salinity from the third
+// value), so it has no pressure column.
+const char HEADER_CTD_SBE37[] = "TC_MCat\tCond\tpSal\tDate_MC\tTime_MC\t";
+const char HEADER_CTD_AAND5860[] = "Cond_PN\tCond_SN\tCond\tTemp\tSal\tDensity \tSSpeed\t";
+const char HEADER_OCR[] = "OCR_PN  \tChan_1 \tChan_2 \tChan_3 \tChan_4 \t";
+const char HEADER_PUMP[] = "   Pump\t";
+
+int header_columns(const char* names)
+{
+    int n = 0;
+    for (; *names != '\0'; ++names) {
+        if (*names == '\t') {
+            ++n;
+        }
+    }
+    return n;
+}
+
 namespace {
 
 // Length of a text field of the record, terminated or not.
@@ -284,20 +305,19 @@ int print_write_data_header(uint32_t printFlg, uint32_t writeFlg)
         h.add("      Ib\t");
     }
     if (c[CFG_OPTODE] > 0) {
-        h.add("Opt_PN\tOpt_SN\tMoxy\tO2satper\tTC_opt\tDphase\tBphase\tRphase\tBamp\tBpot\tRamp\tOpt_"
-              "rawtemp\t");
+        h.add("%s", HEADER_OPTODE);
     }
     if (c[CFG_CTD] == 1) {
-        h.add("TC_MCat\tCond\tPres\tpSal\tDate_MC\tTime_MC\t");
+        h.add("%s", HEADER_CTD_SBE37);
     }
     if (c[CFG_CTD] == 2) {
-        h.add("Cond_PN\tCond_SN\tCond\tTemp\tSal\tDensity \tSSpeed\t");
+        h.add("%s", HEADER_CTD_AAND5860);
     }
     if (c[CFG_OCR] > 0) {
-        h.add("OCR_PN  \tChan_1 \tChan_2 \tChan_3 \tChan_4 \t");
+        h.add("%s", HEADER_OCR);
     }
     if (sys_data.pump_seq_type == 2) {
-        h.add("   Pump\t");
+        h.add("%s", HEADER_PUMP);
     }
     h.end_line();
 

@@ -11,6 +11,7 @@
 #include "instruments/ctd_base.h"
 #include "instruments/ocr.h"
 #include "instruments/optode.h"
+#include "operator/config_headers.h"
 #include "operator/line_builder.h"
 #include "operator/user_io.h"
 #include "platform/platform.h"
@@ -198,6 +199,36 @@ void format_timestamp(char* out, std::size_t size)
 int text_len(const char* buf, std::size_t size)
 {
     return static_cast<int>(strnlen(buf, size));
+}
+
+// A text of several values (an instrument's reply or error text, the pump
+// text) in exactly `columns` columns, each ended by its tab: the text's own
+// closing tab is dropped, a text with fewer values (an error text) is
+// followed by empty columns, and tabs beyond the last column become spaces.
+// The record thus has as many columns as the header whatever an instrument
+// sent, and every later column stays under its name.
+void add_columns(LineBuilder& rec, const char* text, std::size_t size, int columns)
+{
+    int len = text_len(text, size);
+    if (len > 0 && text[len - 1] == '\t') {
+        --len;
+    }
+    int tabs = 0;
+    int start = 0;
+    for (int i = 0; i < len; ++i) {
+        if (text[i] == '\t') {
+            const bool last_column = tabs >= columns - 1;
+            rec.add("%.*s%c", i - start, text + start, last_column ? ' ' : '\t');
+            if (!last_column) {
+                ++tabs;
+            }
+            start = i + 1;
+        }
+    }
+    rec.add("%.*s\t", len - start, text + start);
+    for (++tabs; tabs < columns; ++tabs) {
+        rec.add("\t");
+    }
 }
 
 void data_file_name(char* out)
@@ -524,16 +555,17 @@ void get_sample(int printFlg, int writeFlg)
         rec.add("%8.3f\t", static_cast<double>(ib));
     }
     if (ins.optode_on) {
-        rec.add("%.*s\t", text_len(optode.buf, sizeof optode.buf), optode.buf);
+        add_columns(rec, optode.buf, sizeof optode.buf, header_columns(HEADER_OPTODE));
     }
     if (ins.ctd_on) {
-        rec.add("%.*s\t", text_len(ctd.buf, sizeof ctd.buf), ctd.buf);
+        const char* names = sys_data.data_cfg[CFG_CTD] == 1 ? HEADER_CTD_SBE37 : HEADER_CTD_AAND5860;
+        add_columns(rec, ctd.buf, sizeof ctd.buf, header_columns(names));
     }
     if (ins.ocr_on) {
-        rec.add("%.*s\t", text_len(ocr.buf, sizeof ocr.buf), ocr.buf);
+        add_columns(rec, ocr.buf, sizeof ocr.buf, header_columns(HEADER_OCR));
     }
     if (sys_data.pump_seq_type == 2) {
-        rec.add("%.*s\t", text_len(pumpBuf, sizeof pumpBuf), pumpBuf);
+        add_columns(rec, pumpBuf, sizeof pumpBuf, header_columns(HEADER_PUMP));
     }
     trace("format data", false, "\r\n");
     if (diag_on()) {
