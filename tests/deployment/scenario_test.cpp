@@ -509,6 +509,119 @@ TEST(Instruments, OptodeAndRadiometerBothOnTakeTurnsOnTheirPort)
     }
 }
 
+// A timed deployment with the CTD and optode fields on, the instruments (or
+// their faults) given on the command line: the header line and the records of
+// its data file.
+struct InstrumentRun {
+    std::string header;
+    std::vector<std::string> records;
+};
+
+InstrumentRun instrument_run(const std::string& name, const std::string& ctd_fault,
+                             const std::string& optode_fault)
+{
+    auto o = board(name, [](systemData& d) {
+        d.sampling_period = 60;
+        d.data_cfg[CFG_OPTODE] = 1;
+        d.data_cfg[CFG_CTD] = 1;
+    });
+    o.params["ctd"] = "sbe37";
+    o.params["optode_port"] = "optode";
+    o.params["noise"] = "off";
+    o.params["sal"] = "34.25";
+    o.params["ctd_fault"] = ctd_fault;
+    o.params["optode_fault"] = optode_fault;
+    test::run_script(o, start_keys(), 130);
+    const std::string file = card_file(o.board_dir, "noname.txt");
+    InstrumentRun run;
+    for (const auto& l : lines(file)) {
+        if (l.rfind(" SampNum\t", 0) == 0) {
+            run.header = l;
+        }
+    }
+    run.records = records(file);
+    return run;
+}
+
+int column_of(const std::string& header, const std::string& name)
+{
+    auto f = fields(header);
+    for (std::size_t i = 0; i < f.size(); ++i) {
+        if (f[i] == name) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+TEST(Instruments, CtdAndOptodeRepliesInTheirColumns)
+{
+    InstrumentRun run = instrument_run("ctd-optode", "none", "none");
+    ASSERT_FALSE(run.header.empty());
+    EXPECT_NE(run.header.find("\tTC_MCat\tCond\tpSal\tDate_MC\tTime_MC\r"), std::string::npos);
+    ASSERT_EQ(run.records.size(), 3u);
+    for (const auto& rec : run.records) {
+        auto f = fields(rec);
+        ASSERT_EQ(f.size(), fields(run.header).size()) << rec;
+        EXPECT_EQ(f[column_of(run.header, "Opt_PN")], "4831") << rec;
+        EXPECT_EQ(f[column_of(run.header, "O2satper")], "95.000") << rec;
+        EXPECT_EQ(f[column_of(run.header, "TC_MCat")], "  12.0000") << rec;
+        EXPECT_EQ(f[column_of(run.header, "pSal")], "   34.2500") << rec;
+        EXPECT_EQ(f[column_of(run.header, "Date_MC")], " 15 Jan 2026") << rec;
+    }
+}
+
+TEST(Instruments, EachFaultGivesItsTextAndTheDeploymentGoesOn)
+{
+    const std::string sbe37_silent =
+        "CTD not responding with SBE37 data, check connection, make sure data config is SBE37";
+    const std::string optode_silent = "Optode not responding with % char after power up";
+    struct Case {
+        std::string ctd_fault, optode_fault, ctd_text, optode_text;
+    };
+    // An empty text: the instrument's reading (its first value checked).
+    const Case cases[] = {
+        {"silent", "gap", sbe37_silent,
+         "Optode Err ST4: inter-character delay exceeded 50msec receiving do_sample string"},
+        {"long-line", "long-line", "ST7: error in ctd driver bufIndx exceeds buf size, ctd",
+         "Optode Err ST4: do_sample string exceeds buf size"},
+        {"garbage", "silent", "CTD Err: SBE37 reply is not temperature, conductivity, salinity, date, time",
+         optode_silent},
+        {"wrong-baud", "wrong-baud", sbe37_silent, optode_silent},
+        {"no-line-end", "no-line-end", "", ""},
+        {"gap", "garbage", "", "?"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("ctd-" + c.ctd_fault + ", optode-" + c.optode_fault);
+        InstrumentRun run =
+            instrument_run("fault-" + c.ctd_fault + "-" + c.optode_fault, c.ctd_fault, c.optode_fault);
+        const int opt = column_of(run.header, "Opt_PN");
+        const int ctd = column_of(run.header, "TC_MCat");
+        ASSERT_GE(opt, 0);
+        ASSERT_GE(ctd, 0);
+        // Two minutes of a one-minute period: every sample taken.
+        ASSERT_EQ(run.records.size(), 3u);
+        for (const auto& rec : run.records) {
+            auto f = fields(rec);
+            ASSERT_EQ(f.size(), fields(run.header).size()) << rec;
+            if (c.ctd_text.empty()) {
+                EXPECT_EQ(f[ctd], "  12.0000") << rec;
+            } else {
+                EXPECT_EQ(f[ctd], c.ctd_text) << rec;
+                EXPECT_EQ(f[ctd + 4], "") << rec; // the other CTD columns empty
+            }
+            if (c.optode_text.empty()) {
+                EXPECT_EQ(f[opt], "4831") << rec;
+            } else if (c.optode_text == "?") {
+                EXPECT_NE(f[opt], "4831") << rec; // the nonsense, as sent
+                EXPECT_FALSE(f[opt].empty()) << rec;
+            } else {
+                EXPECT_EQ(f[opt], c.optode_text) << rec;
+            }
+        }
+    }
+}
+
 TEST_F(Polled, AKeyEndsGdataAtALineEndAndTheNextGdataGoesOnFromThere)
 {
     start("polled-gdata-key");
