@@ -112,7 +112,9 @@ TEST_F(Pump, TwoPumpsTakeTurnsByTheirCycles)
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(pump_and_sample(0, 0), 0);
         EXPECT_STREQ(pumpBuf, texts[i]);
-        EXPECT_EQ(std::string(prnBuf), "#000000" + std::to_string(i) + "\t" + texts[i] + "\r\n");
+        // The pump text's own tab ends its column in the record.
+        const std::string text = std::string(texts[i]).substr(0, 8);
+        EXPECT_EQ(std::string(prnBuf), "#000000" + std::to_string(i) + "\t" + text + "\r\n");
         EXPECT_EQ(sys_samp.pump_seq_state, next[i]) << i;
     }
     ASSERT_EQ(pump1_.on.size(), 4u);
