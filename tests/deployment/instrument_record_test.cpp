@@ -6,6 +6,7 @@
 #include "instruments/ctd_base.h"
 #include "operator/config_headers.h"
 #include "platform/host/analog_world.h"
+#include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"
 #include "records/system.h"
@@ -155,22 +156,46 @@ TEST_F(InstrumentRecord, ErrorTextsFillTheirInstrumentsColumns)
     }
 }
 
-TEST_F(InstrumentRecord, OverlongTextsKeepTheColumnCount)
+// An optode set up to send more values than the header names: answers the
+// power-up handshake and "do sample" with a 14-value line.
+struct WordyOptode : sim::UartPeer {
+    void uart_from_board(uint8_t byte) override
+    {
+        if (byte == '\n' && !handshaken) {
+            handshaken = true;
+            send("!");
+        } else if (byte == '\0') {
+            send("4831\t856\t1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t\r\n#");
+        }
+    }
+    static void send(const std::string& text)
+    {
+        sim::uart_send_to_board(UART3_BASE, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    }
+    bool handshaken = false;
+};
+
+TEST_F(InstrumentRecord, MoreValuesThanNamesKeepTheColumnCount)
 {
-    // A reply with more values than the header names (an instrument set up
-    // to send more): the extra values stay in the last column, space
-    // separated, and the columns after it keep their places.
-    begin({{"optode_port", "optode"}});
-    std::memset(sys_data.data_cfg, 0, sizeof sys_data.data_cfg);
+    // The extra values stay in the last optode column, space separated; the
+    // columns after it keep their places.
+    begin({});
+    WordyOptode optode_peer;
+    sim::uart_attach(UART3_BASE, &optode_peer);
+    sim::schedule_in(400 * sim::NS_PER_MS, [] { WordyOptode::send("%"); });
     sys_data.data_cfg[CFG_OPTODE] = 1;
     sys_data.data_cfg[CFG_BRD_HUMIDITY] = 1;
     sys_data.pump_seq_type = 2;
     pump_var_init();
     const std::string h = header();
     const std::string r = record();
+    sim::uart_attach(UART3_BASE, nullptr);
     ASSERT_EQ(fields(h).size(), fields(r).size()) << h << r;
+    auto f = fields(r);
+    EXPECT_EQ(f[1], "4831");
+    EXPECT_EQ(f[12], "10 11 12");
     // The pump text's own tab gives no empty column after it.
-    EXPECT_EQ(r.substr(r.size() - 12), "PumpSeq=02\r\n");
+    EXPECT_EQ(f[13], "PumpSeq=02");
     sys_data.pump_seq_type = 1;
 }
 
