@@ -146,19 +146,20 @@ float read_channel(uint32_t mux, int pos, uint32_t trials, uint32_t sps)
 }
 
 // One CTD transaction.  Ctrl-X abandons it (temperature and salinity 0 for
-// this reading); any other byte is remembered as the operator's key.
+// this reading); other input is left for the key that ends the readings.
 void ctd_transaction(bool* key_hit)
 {
     int state = ST_CTD_INIT;
     while (state != 0) {
         state = ctd_stateMachine(state);
+        if (UARTPeek(CTRL_X) >= 0) {
+            UARTFlushRx();
+            ctd.tempC = 0.0f;
+            ctd.salt = 0.0f;
+            ctd_close();
+            return;
+        }
         if (UARTRxBytesAvail() > 0) {
-            if (UARTgetc() == CTRL_X) {
-                ctd.tempC = 0.0f;
-                ctd.salt = 0.0f;
-                ctd_close();
-                return;
-            }
             *key_hit = true;
         }
     }
