@@ -264,6 +264,39 @@ void batch9()
     uprintf("\r\nIf the old firmware version is corrupt or shifted, please re-run QA routine\r\n\r\n");
 }
 
+void run_batch(int batch)
+{
+    switch (batch) {
+    case 1:
+        batch1();
+        break;
+    case 2:
+        batch2();
+        break;
+    case 3:
+        batch3();
+        break;
+    case 4:
+        batch4();
+        break;
+    case 5:
+        batch5();
+        break;
+    case 6:
+        batch6();
+        break;
+    case 7:
+        batch7();
+        break;
+    case 8:
+        batch8();
+        break;
+    default:
+        batch9();
+        break;
+    }
+}
+
 struct MetaField {
     char* field;
     uint32_t size;
@@ -363,10 +396,9 @@ void edit_converter_fields()
 void copy_edit_sys_data_structure()
 {
     uprintf("// ------ sys_data structure, size = %u ---- \r\n", static_cast<unsigned>(sizeof(systemData)));
-    void (*const batches[])() = {batch1, batch2, batch3, batch4, batch5, batch6, batch7, batch8, batch9};
-    for (auto batch : batches) {
+    for (int batch = 1; batch <= 9; ++batch) {
         do {
-            batch();
+            run_batch(batch);
         } while (revisit());
     }
     uprintf("\r\nEEPROM sys_data copy/edit is complete\r\n\r\n");
