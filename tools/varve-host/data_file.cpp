@@ -16,18 +16,17 @@ constexpr int LOCAL_OFFSET_S = -21600;
 // Column kinds of the header.
 enum class Kind { SAMPLE_NUM, DATE_TIME, EPOCH_MS, NUMBER, TEXT, GROUP };
 
-// Instrument columns: the header names every sub-column, the record holds
-// the instrument's reply (or an error text) as one text.
+// Instrument columns: the header names every sub-column; the record holds
+// the instrument's reply, its values tab-separated, or one error text.
 struct Group {
     const char* first; // the first sub-column name, as trimmed in the header
     std::size_t count; // sub-columns in the header
-    char separator;    // between the reply's values
 };
 const Group GROUPS[] = {
-    {"Opt_PN", 12, '\t'}, // Aanderaa optode
-    {"TC_MCat", 6, ','},  // SBE37 MicroCat: temperature, conductivity, [pressure,] salinity, date, time
-    {"Cond_PN", 7, '\t'}, // Aanderaa 5860
-    {"OCR_PN", 5, '\t'},  // OCR-504 radiometer
+    {"Opt_PN", 12}, // Aanderaa optode
+    {"TC_MCat", 6}, // SBE37 MicroCat: temperature, conductivity, [pressure,] salinity, date, time
+    {"Cond_PN", 7}, // Aanderaa 5860
+    {"OCR_PN", 5},  // OCR-504 radiometer
 };
 
 struct Column {
@@ -72,6 +71,27 @@ bool is_number(const std::string& s)
     }
     // Only plain decimal notation: no "inf", "nan" or hex floats as numbers.
     return s.find_first_not_of("0123456789+-.eE") == std::string::npos;
+}
+
+// "15 Jan 2026": the MicroCat's date.
+bool is_date(const std::vector<std::string>& f, std::size_t k)
+{
+    if (k >= f.size()) {
+        return false;
+    }
+    unsigned d, y;
+    char mon[4], tail;
+    return std::sscanf(f[k].c_str(), " %2u %3s %4u%c", &d, mon, &y, &tail) == 3;
+}
+
+// One value of an instrument's reply: a token without spaces (a number, a
+// product code, a time) or the MicroCat's date; an error text has words.
+bool looks_like_value(const std::string& v)
+{
+    if (v.empty()) {
+        return false;
+    }
+    return v.find(' ') == std::string::npos || is_date({v}, 0);
 }
 
 bool all_digits(const std::string& s)
@@ -283,44 +303,48 @@ struct Parser {
                       std::vector<Cell>* row)
     {
         const Group& g = *c.group;
-        std::vector<std::string> parts;
-        std::size_t next = i + 1;
-        if (g.separator == '\t') {
-            // The reply's values are fields of the record: take them when
-            // there are enough and none is a text with spaces (an error text).
-            bool values = i + g.count <= f.size();
-            for (std::size_t k = 0; values && k < g.count; ++k) {
-                std::string v = trim(f[i + k]);
-                values = !v.empty() && v.find(' ') == std::string::npos;
+        auto value = [&f](std::size_t k) { return k < f.size() && looks_like_value(trim(f[k])); };
+        std::size_t take = 0;
+        bool no_pressure = false;
+        if (std::string(g.first) == "TC_MCat") {
+            // The MicroCat sends temperature, conductivity, [pressure,]
+            // salinity, date ("15 Jan 2026") and time: the date's place
+            // tells whether a pressure sensor is fitted.
+            if (value(i) && value(i + 1) && value(i + 2) && is_date(f, i + 3) && value(i + 4)) {
+                take = g.count - 1;
+                no_pressure = true;
+            } else if (value(i) && value(i + 1) && value(i + 2) && value(i + 3) && is_date(f, i + 4) &&
+                       value(i + 5)) {
+                take = g.count;
             }
-            if (values) {
-                for (std::size_t k = 0; k < g.count; ++k) {
-                    parts.push_back(trim(f[i + k]));
+        } else {
+            take = g.count;
+            for (std::size_t k = 0; k < g.count; ++k) {
+                if (!value(i + k)) {
+                    take = 0;
                 }
-                next = i + g.count;
             }
-            // The reply ends in a tab of its own: an empty field follows.
+        }
+        if (take == 0) {
+            // An error text (or a reply of another shape) stays whole in
+            // the first sub-column.
+            (*row)[c.out[0]] = text_or_number(trim(f[i]));
+            std::size_t next = i + 1;
             if (next < f.size() && trim(f[next]).empty()) {
                 ++next;
             }
-        } else {
-            for (const std::string& p : split(f[i], g.separator)) {
-                parts.push_back(trim(p));
-            }
-            // The MicroCat without a pressure sensor leaves pressure out.
-            if (parts.size() + 1 == g.count && std::string(g.first) == "TC_MCat") {
-                parts.insert(parts.begin() + 2, "");
-            }
-            if (parts.size() != g.count) {
-                parts.clear();
-            }
-        }
-        if (parts.empty()) {
-            (*row)[c.out[0]] = text_or_number(trim(f[i]));
             return next;
         }
-        for (std::size_t k = 0; k < g.count; ++k) {
-            (*row)[c.out[k]] = text_or_number(parts[k]);
+        for (std::size_t k = 0, src = i; k < g.count; ++k) {
+            if (no_pressure && k == 2) {
+                continue;
+            }
+            (*row)[c.out[k]] = text_or_number(trim(f[src++]));
+        }
+        std::size_t next = i + take;
+        // A reply that ends in a tab of its own leaves an empty field.
+        if (next < f.size() && trim(f[next]).empty()) {
+            ++next;
         }
         return next;
     }
