@@ -149,27 +149,33 @@ uint32_t be32(const std::string& s, std::size_t at)
 
 } // namespace
 
-class DataFileTools : public ::testing::Test {
-  protected:
-    // A month of hourly samples, made once for the tests that use it.
-    static const std::string& month()
-    {
-        static const std::string file = timed_file(
-            "host-month", [](systemData& d) { d.sampling_period = 3600; }, 30 * 86400.0);
-        return file;
-    }
-};
+void csv_of_a_month(const std::string& month);
+void plot_of_a_month(const std::string& month);
 
-TEST_F(DataFileTools, CsvOfAMonthHasEveryRecordWithItsValues)
+// A month of hourly samples (made once: the simulated month is the slow part).
+TEST(DataFileTools, CsvAndPlotOfAMonth)
+{
+    const std::string month = timed_file(
+        "host-month", [](systemData& d) { d.sampling_period = 3600; }, 30 * 86400.0);
+    {
+        SCOPED_TRACE("csv");
+        csv_of_a_month(month);
+    }
+    {
+        SCOPED_TRACE("plot");
+        plot_of_a_month(month);
+    }
+}
+void csv_of_a_month(const std::string& month)
 {
     const std::string in = test::fresh_board_dir("host-month-csv") + ".txt";
-    write_text(in, month());
+    write_text(in, month);
     const std::string out = in + ".csv";
     Proc p = host({"csv", in, out});
     ASSERT_EQ(p.status, 0) << p.err;
     EXPECT_EQ(p.err.find("skipped;"), std::string::npos) << p.err;
     Csv csv = read_csv(read_text(out));
-    ASSERT_GE(records(month()).size(), 719u);
+    ASSERT_GE(records(month).size(), 719u);
     EXPECT_EQ(csv.names.size(), 20u);
     EXPECT_EQ(csv.names[0], "SampNum");
     EXPECT_EQ(csv.names[1], "Time");
@@ -177,7 +183,7 @@ TEST_F(DataFileTools, CsvOfAMonthHasEveryRecordWithItsValues)
     EXPECT_EQ(csv.names[19], "Ib");
     EXPECT_NE(std::find(csv.comments.begin(), csv.comments.end(), "# Deploy note:   \tcsv test"),
               csv.comments.end());
-    expect_round_trip(month(), csv);
+    expect_round_trip(month, csv);
     EXPECT_EQ(csv.rows.front()[1].rfind("2026-01-15T12:00:0", 0), 0u) << csv.rows.front()[1];
     // Rows in time order, an hour apart.
     for (std::size_t i = 1; i < csv.rows.size(); ++i) {
@@ -185,10 +191,10 @@ TEST_F(DataFileTools, CsvOfAMonthHasEveryRecordWithItsValues)
     }
 }
 
-TEST_F(DataFileTools, PlotIsAnImageOfTheAskedSize)
+void plot_of_a_month(const std::string& month)
 {
     const std::string in = test::fresh_board_dir("host-month-plot") + ".txt";
-    write_text(in, month());
+    write_text(in, month);
     Proc png = host({"plot", in, in + ".png"});
     ASSERT_EQ(png.status, 0) << png.err;
     std::string img = read_text(in + ".png");
