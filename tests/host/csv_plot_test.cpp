@@ -210,6 +210,11 @@ void plot_of_a_month(const std::string& month)
     EXPECT_NE(s.find("Supply (V)"), std::string::npos);
     // Another ending is a usage mistake, nothing to plot is an input error.
     EXPECT_EQ(host({"plot", in, in + ".jpg"}).status, 7);
+    // An image that cannot be written: an error, and never the image on
+    // standard output (where gnuplot would draw it).
+    Proc bad = host({"plot", in, "/nonexistent-dir/month.png"});
+    EXPECT_EQ(bad.status, 7);
+    EXPECT_EQ(bad.out, "");
     write_text(in + ".nums", " SampNum\tHumidity\r\n#0000001\t      35\r\n");
     EXPECT_EQ(host({"plot", in + ".nums", in + ".png"}).status, 1);
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -45,6 +46,23 @@ long find_column(const Table& t, const char* name)
 // Runs gnuplot with `script` on its standard input; at most `limit_s`.
 bool run_gnuplot(const std::string& script, int limit_s, std::string* err)
 {
+    // gnuplot's messages (warnings such as a flat range it widened) are
+    // shown only when it fails.
+    char log_path[] = "/tmp/varve-plot-log-XXXXXX";
+    int log_fd = mkstemp(log_path);
+    if (log_fd < 0) {
+        *err = std::string("cannot make a temporary file: ") + std::strerror(errno);
+        return false;
+    }
+    struct Cleanup {
+        int fd;
+        const char* path;
+        ~Cleanup()
+        {
+            close(fd);
+            unlink(path);
+        }
+    } cleanup{log_fd, log_path};
     int in[2];
     if (pipe(in) != 0) {
         *err = std::string("pipe: ") + std::strerror(errno);
@@ -57,11 +75,11 @@ bool run_gnuplot(const std::string& script, int limit_s, std::string* err)
     }
     if (pid == 0) {
         dup2(in[0], 0);
+        dup2(log_fd, 1); // never the image on the terminal
+        dup2(log_fd, 2);
         close(in[0]);
         close(in[1]);
         execlp("gnuplot", "gnuplot", static_cast<char*>(nullptr));
-        std::fprintf(stderr, "varve-host: cannot run gnuplot (%s); scripts/install-deps.sh installs it\n",
-                     std::strerror(errno));
         _exit(127);
     }
     close(in[0]);
@@ -97,9 +115,18 @@ bool run_gnuplot(const std::string& script, int limit_s, std::string* err)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        *err = WIFEXITED(status) && WEXITSTATUS(status) == 127
-                   ? "gnuplot is not installed (scripts/install-deps.sh installs it)"
-                   : "gnuplot failed (its messages are above)";
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
+            *err = "cannot run gnuplot: is it installed? (scripts/install-deps.sh installs it)";
+            return false;
+        }
+        std::string messages;
+        char buf[1024];
+        ssize_t n;
+        lseek(log_fd, 0, SEEK_SET);
+        while ((n = read(log_fd, buf, sizeof buf)) > 0 && messages.size() < 8192) {
+            messages.append(buf, static_cast<std::size_t>(n));
+        }
+        *err = "gnuplot failed:\n" + messages;
         return false;
     }
     return true;
@@ -157,6 +184,14 @@ bool plot_table(const Table& t, const std::string& title, const std::string& out
         *err = "nothing to plot: the file has no pH, temperature or supply values";
         return false;
     }
+    // The image file first: gnuplot would draw to its standard output when
+    // it cannot open it.
+    int probe = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (probe < 0) {
+        *err = "cannot write " + out + ": " + std::strerror(errno);
+        return false;
+    }
+    close(probe);
     char tmpl[] = "/tmp/varve-plot-XXXXXX";
     int fd = mkstemp(tmpl);
     if (fd < 0) {
@@ -205,6 +240,7 @@ bool plot_table(const Table& t, const std::string& title, const std::string& out
     g += "set output " + quoted(out) + "\n";
     g += "set datafile separator '\\t'\nset datafile missing '?'\n";
     g += "set grid\nset key top right opaque\nset lmargin 12\nset rmargin 4\n";
+    g += "set autoscale xfix\nset offsets 0, 0, graph 0.05, graph 0.05\n";
     if (have_time) {
         g += "set xdata time\nset timefmt '%s'\nset format x \"%m-%d\\n%H:%M\"\n";
     }
