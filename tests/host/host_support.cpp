@@ -132,9 +132,26 @@ SimPty::~SimPty()
 
 void SimPty::pause()
 {
-    if (pid_ > 0) {
-        kill(pid_, SIGSTOP);
+    if (pid_ <= 0) {
+        return;
     }
+    // Once the board hibernates (its start-up note), nothing is under way.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (read_text(log_).find("hibernating") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid_, SIGSTOP);
+}
+
+bool SimPty::alive() const
+{
+    return pid_ > 0 && kill(pid_, 0) == 0 && waitpid(pid_, nullptr, WNOHANG) == 0;
+}
+
+std::string SimPty::log() const
+{
+    return read_text(log_);
 }
 
 void SimPty::finish()

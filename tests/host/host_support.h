@@ -28,8 +28,10 @@ class SimPty {
     SimPty(const std::string& board_dir, const std::vector<std::string>& extra = {});
     ~SimPty();
     const std::string& path() const { return path_; }
-    void pause();  // SIGSTOP: the controller no longer answers
-    void finish(); // SIGTERM and wait: the board folder is saved
+    void pause(); // SIGSTOP: the controller no longer answers
+    bool alive() const;
+    std::string log() const; // the simulator's standard error
+    void finish();           // SIGTERM and wait: the board folder is saved
   private:
     pid_t pid_ = -1;
     std::string path_;

@@ -95,6 +95,7 @@ TEST(PolledClient, AControllerThatDoesNotAnswerIsReportedAndTheFileIsLeftAlone)
     SimPty sim(dir);
     ASSERT_FALSE(sim.path().empty());
     sim.pause();
+    ASSERT_TRUE(sim.alive()) << sim.log();
     for (const char* cmd : {"sample", "fetch"}) {
         std::vector<std::string> args{cmd};
         if (std::string(cmd) == "fetch") {
@@ -102,7 +103,7 @@ TEST(PolledClient, AControllerThatDoesNotAnswerIsReportedAndTheFileIsLeftAlone)
         }
         Proc p = host(with_port(sim, args), 60);
         ASSERT_TRUE(p.finished) << cmd;
-        EXPECT_EQ(p.status, NO_ANSWER) << cmd << ": " << p.err;
+        EXPECT_EQ(p.status, NO_ANSWER) << cmd << ": " << p.err << "\nsimulator: " << sim.log();
         EXPECT_NE(p.err.find("no answer from the controller within 7.5 s"), std::string::npos) << p.err;
     }
     EXPECT_EQ(read_text(out), "kept\r\n");
@@ -235,6 +236,22 @@ TEST(PolledClient, AFetchCutShortKeepsWholeLinesAndTheNextFetchResumes)
     EXPECT_EQ(second.status, 0) << second.err;
     EXPECT_EQ(read_text(out), r1 + r2 + r3);
     EXPECT_EQ(access((out + ".part").c_str(), F_OK), -1);
+}
+
+TEST(PolledClient, AnOutputFileThatCannotBeWrittenIsFoundBeforeTheDataIsAskedFor)
+{
+    const std::string r1 = "#0000001\t01/15/2026 12:00:04\t   12.50\r\n";
+    ScriptedController ctl({{r1, false}});
+    const std::string out = test::fresh_board_dir("host-noout") + "-fetched.txt";
+    Proc bad = host({"--port", ctl.path(), "--wake-time", "0.2", "--idle", "0.5", "fetch", "--out",
+                     "/nonexistent-dir/data.txt"},
+                    60);
+    EXPECT_EQ(bad.status, 7) << bad.err;
+    // The controller still has the data for the next fetch.
+    Proc good =
+        host({"--port", ctl.path(), "--wake-time", "0.2", "--idle", "0.5", "fetch", "--out", out}, 60);
+    EXPECT_EQ(good.status, 0) << good.err;
+    EXPECT_EQ(read_text(out), r1);
 }
 
 TEST(PolledClient, UsageAndPortErrors)

@@ -336,6 +336,17 @@ Result PolledClient::stop()
 Result PolledClient::fetch(const std::string& out_path, std::size_t* appended)
 {
     *appended = 0;
+    // The output file must take the data before the controller sends it:
+    // the controller moves on past what it sent.
+    int fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return {EXIT_OUTPUT, "cannot write " + out_path + ": " + std::strerror(errno), ""};
+    }
+    ::close(fd);
+    std::string pending;
+    if (!read_whole(out_path + ".part", &pending)) {
+        return {EXIT_OUTPUT, "cannot read " + out_path + ".part: " + std::strerror(errno), ""};
+    }
     Result r = wake();
     if (r.code != EXIT_OK) {
         return r;
