@@ -185,7 +185,7 @@ void csv_of_a_month(const std::string& month)
               csv.comments.end());
     expect_round_trip(month, csv);
     EXPECT_EQ(csv.rows.front()[1].rfind("2026-01-15T12:00:0", 0), 0u) << csv.rows.front()[1];
-    // Rows in time order, an hour apart.
+    // Rows in time order.
     for (std::size_t i = 1; i < csv.rows.size(); ++i) {
         EXPECT_LT(csv.rows[i - 1][1], csv.rows[i][1]);
     }
