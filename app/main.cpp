@@ -5,6 +5,7 @@
 #include "app/sleep.h"
 #include "app/version.h"
 #include "board/board_util.h"
+#include "operator/config.h"
 #include "operator/user_io.h"
 #include "platform/platform.h"
 #include "records/system.h"
@@ -30,6 +31,9 @@ bool supply_low(float* volts)
 void run_menu_selection(unsigned char key)
 {
     switch (key) {
+    case '1':
+        configuration_menu();
+        break;
     case '2':
         deploy(START);
         break;
@@ -50,7 +54,7 @@ void run_menu_selection(unsigned char key)
         break;
     }
     default:
-        // Configure, test, files and help are added with their modules; any
+        // Test, files and help are added with their modules; any
         // other key only shows the menu again.
         break;
     }
