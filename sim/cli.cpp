@@ -89,6 +89,8 @@ const char* const USAGE =
     "  --fault eeprom-init      EEPROM initialisation reports an error\n"
     "  --fault fram-absent      nothing answers at the FRAM's I2C address\n"
     "  --fault hibernate        hibernation requests do not take effect\n"
+    "  --fault console-noise    a burst of junk toward the host at every reset and\n"
+    "                           every entry into hibernation (console transceiver)\n"
     "  --fault card-absent      no microSD card in the socket\n"
     "  --fault card-removed=S   the card is pulled out S simulated seconds into the run\n"
     "  --fault card-busy-init   the card stays busy in initialisation\n"
@@ -231,6 +233,8 @@ std::string parse_fault(const std::string& v, RunOptions* opts)
         opts->faults.fram_absent = true;
     else if (name == "hibernate")
         opts->faults.hibernate = true;
+    else if (name == "console-noise")
+        opts->faults.console_noise = true;
     else if (name == "card-absent")
         opts->params["card"] = "none";
     else if (name == "card-busy-init")

@@ -706,6 +706,24 @@ void console_output(uint8_t byte)
     }
 }
 
+// Fault console-noise: the console transceiver's supply switches at every
+// reset and every entry into hibernation, and each switch puts a burst of
+// junk on the line toward the host (a framing glitch, bytes that look like
+// text and like the start of a record, a line end).  The same bytes every
+// time, so runs stay deterministic.
+void line_noise()
+{
+    if (!g_opts.faults.console_noise) {
+        return;
+    }
+    static const uint8_t burst[] = {0xFF, 0x00, '~', '#', '0',  '0',  '0',  '0',  '9', '9', '9',
+                                    '\t', '1',  '.', '5', 0x1B, '\r', '\n', 0xF8, 'x', 0x80};
+    for (uint8_t b : burst) {
+        console_output(b);
+    }
+    flush_output();
+}
+
 void console_attach(ConsoleLine* line)
 {
     g_console = line;
@@ -1058,10 +1076,12 @@ int run_board(const RunOptions& opts)
             hibernating = false;
         }
         g_run->hib.hibernating = 0;
+        line_noise();
         int why = boot_child(false);
         g_run->now = now();
         save_hib();
         if (why == static_cast<int>(BootEnd::Hibernate)) {
+            line_noise();
             hibernating = true;
         } else if (why == static_cast<int>(BootEnd::SoftwareReset) ||
                    why == static_cast<int>(BootEnd::ResetButton)) {

@@ -27,6 +27,7 @@ struct Faults {
     bool eeprom_init = false;    // EEPROMInit reports an error
     bool fram_absent = false;    // nothing answers at the FRAM's address
     bool hibernate = false;      // HibernateRequest does not take effect
+    bool console_noise = false;  // junk toward the host whenever the console transceiver switches
 };
 
 struct RunOptions {
