@@ -2,7 +2,9 @@
 #include "app/main.h"
 
 #include "app/deploy.h"
+#include "app/help.h"
 #include "app/sleep.h"
+#include "app/test.h"
 #include "app/version.h"
 #include "board/board_util.h"
 #include "operator/user_io.h"
@@ -33,6 +35,9 @@ void run_menu_selection(unsigned char key)
     case '2':
         deploy(START);
         break;
+    case '3':
+        test_menu();
+        break;
     case '4':
         sleep(IDLE, 0);
         break;
@@ -49,9 +54,13 @@ void run_menu_selection(unsigned char key)
         }
         break;
     }
+    case 'H':
+    case 'h':
+        help_menu();
+        break;
     default:
-        // Configure, test, files and help are added with their modules; any
-        // other key only shows the menu again.
+        // Configure and files are added with their modules; any other key
+        // only shows the menu again.
         break;
     }
 }
