@@ -68,6 +68,11 @@ float voltage_column(uint32_t mux, int pos, int neg)
 void test_wait_key_or_sleep(unsigned idle_s)
 {
     UARTFlushRx();
+    test_wait_input_or_sleep(idle_s);
+}
+
+void test_wait_input_or_sleep(unsigned idle_s)
+{
     uint32_t deadline = HibernateRTCGet() + idle_s;
     while (UARTRxBytesAvail() == 0) {
         if (HibernateRTCGet() >= deadline) {
@@ -535,6 +540,9 @@ int power_output_tests()
 
 void test_menu()
 {
+    // The pH displays end on a byte they leave waiting: the menu acts on it
+    // instead of discarding it.
+    bool keep_input = false;
     for (;;) {
         uprintf("\r\r\n\r\r\n\r\r\nTest Menu:\r\r\n");
         uprintf("1 -- Battery and Board Sensors\r\r\n");
@@ -551,8 +559,14 @@ void test_menu()
         uprintf("Q -- QA and setup after board manufacture\r\r\n");
         uprintf("9 -- Exit to Main Menu\r\r\n");
         uprintf("\r\r\nEnter Selection [9]: ");
-        test_wait_key_or_sleep(TEST_IDLE_S);
-        switch (get_key()) {
+        if (keep_input) {
+            test_wait_input_or_sleep(TEST_IDLE_S);
+        } else {
+            test_wait_key_or_sleep(TEST_IDLE_S);
+        }
+        const unsigned char key = get_key();
+        keep_input = key == '3' || key == '4';
+        switch (key) {
         case '1':
             display_battery_boardSensors();
             break;
