@@ -39,7 +39,8 @@ std::vector<std::string> analog_rows(const std::string& t)
 {
     std::vector<std::string> v;
     for (const auto& l : lines(between(t, "       VTherm\r\n", "\r\niso power off"))) {
-        if (l.size() > 17 && l[2] == '/' && l[5] == '/') {
+        // Whole rows only: the key that ends the check may split the last.
+        if (l.size() > 17 && l[2] == '/' && l[5] == '/' && test::count(l, ", ") >= 8) {
             v.push_back(l);
         }
     }
