@@ -7,6 +7,7 @@
 #include "app/test.h"
 #include "app/version.h"
 #include "board/board_util.h"
+#include "operator/config.h"
 #include "operator/user_io.h"
 #include "platform/platform.h"
 #include "records/system.h"
@@ -32,6 +33,9 @@ bool supply_low(float* volts)
 void run_menu_selection(unsigned char key)
 {
     switch (key) {
+    case '1':
+        configuration_menu();
+        break;
     case '2':
         deploy(START);
         break;
@@ -59,8 +63,8 @@ void run_menu_selection(unsigned char key)
         help_menu();
         break;
     default:
-        // Configure and files are added with their modules; any other key
-        // only shows the menu again.
+        // Files are added with their module; any other key only shows the
+        // menu again.
         break;
     }
 }

@@ -20,8 +20,14 @@ namespace {
 // for about 15 s, then leave both menus.
 std::string qa_keys(const std::string& tester)
 {
+    // Metadata: file name, user, board serial number, then Enter for the
+    // other eight fields.
+    std::string meta = keys(1, "\\r") + keys(0.5, "\\r") + keys(0.5, "VB-0042\\r");
+    for (int i = 0; i < 8; ++i) {
+        meta += keys(0.5, "\\r");
+    }
     return keys(1, "3\\r") + keys(1, "Q\\r") + keys(1, "y\\r") + keys(1, tester + "\\r") +
-           keys(1, "03/04/26 09:30:00\\r") + keys(1, "n\\r") + keys(1, "\\r") + keys(4, "\\r") +
+           keys(1, "03/04/26 09:30:00\\r") + meta + keys(1, "n\\r") + keys(1, "\\r") + keys(4, "\\r") +
            keys(15, "\\r") + keys(20, "x\\r");
 }
 
@@ -62,6 +68,7 @@ TEST(BoardQa, BlankBoardWithTheSimulatorPassesAndIsProvisioned)
     EXPECT_NE(t.find("\r\nTime now: 03/04/26 09:30:0"), std::string::npos);
     EXPECT_NE(t.find("   Test timestamp:  03/04/26 09:30:0"), std::string::npos);
     EXPECT_NE(t.find("\r\nQA: ----- microSD test -----\r\n  Passed\r\n"), std::string::npos);
+    EXPECT_NE(t.find("\r\nBoard Serial #: VB-0042\r\n"), std::string::npos);
     auto rows = analog_rows(t);
     ASSERT_GE(rows.size(), 2u) << t;
     for (const auto& row : rows) {
@@ -91,6 +98,7 @@ TEST(BoardQa, BlankBoardWithTheSimulatorPassesAndIsProvisioned)
     EXPECT_EQ(d.qa.sys_data_init, 1u);
     EXPECT_EQ(d.qa.fram, 1u);
     EXPECT_EQ(d.qa.adc24, 0u);
+    EXPECT_STREQ(d.board_SN, "VB-0042");
     EXPECT_NEAR(d.qa.Vrsi, -0.055, 0.0005);
     EXPECT_NEAR(d.qa.Vtherm, 0.996, 0.001);
     EXPECT_EQ(d.qa.Vb, 0.0f);
