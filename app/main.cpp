@@ -2,7 +2,9 @@
 #include "app/main.h"
 
 #include "app/deploy.h"
+#include "app/help.h"
 #include "app/sleep.h"
+#include "app/test.h"
 #include "app/version.h"
 #include "board/board_util.h"
 #include "operator/config.h"
@@ -37,6 +39,9 @@ void run_menu_selection(unsigned char key)
     case '2':
         deploy(START);
         break;
+    case '3':
+        test_menu();
+        break;
     case '4':
         sleep(IDLE, 0);
         break;
@@ -53,9 +58,13 @@ void run_menu_selection(unsigned char key)
         }
         break;
     }
+    case 'H':
+    case 'h':
+        help_menu();
+        break;
     default:
-        // Test, files and help are added with their modules; any
-        // other key only shows the menu again.
+        // Files are added with their module; any other key only shows the
+        // menu again.
         break;
     }
 }

@@ -87,7 +87,7 @@ TEST(PowerUp, KeyWakesAHibernatingBoardIntoTheMenu)
 TEST(MainMenu, SelectionsAndEditing)
 {
     auto o = board("menu");
-    auto r = test::run_script(o, "1 h\\r\n1 H\\r\n1 \\r\n1 0\\r\n1 ab\\x08c\\r\n", 15);
+    auto r = test::run_script(o, "1 6\\r\n1 x\\r\n1 \\r\n1 0\\r\n1 ab\\x08c\\r\n", 15);
     EXPECT_EQ(test::count(r.transcript, MENU), 6);
     EXPECT_NE(r.transcript.find("ab\b \bc\n\r"), std::string::npos);
 }
