@@ -10,6 +10,7 @@
 #include "records/system.h"
 #include "sampling/sample.h"
 #include "serial/uartstdio.h"
+#include "storage/file_shell.h"
 
 #include <cstring>
 
@@ -43,6 +44,8 @@ void run_menu_selection(unsigned char key)
             uprintf("\r\nMicro SD card disabled, file commands are not available\r\n");
             uprintf(
                 "   To enable, use 1-Config -> A-App Config to edit app_cfg[APPCFG_MICROSD_ENABLE]=1\r\n");
+        } else {
+            viewFiles();
         }
         break;
     }
