@@ -19,9 +19,13 @@ constexpr int CMDLINE_MAX_ARGS = 8;
 // cat prints a chunk when the console ring has room for it and its line end.
 constexpr int CAT_CHUNK = 79;
 constexpr int CAT_TX_ROOM = 81;
-// Longest wait for that room: the ring drains within a few seconds at any
-// baud rate; a console that does not drain ends cat.
-constexpr uint32_t CAT_TX_WAIT_S = 10;
+// Room for one line of ls, and for the prompt: the console ring drops what
+// does not fit, so lines of a long listing, or the prompt after cat, would
+// be lost.
+constexpr int LINE_TX_ROOM = 128;
+// Longest wait for room: the ring drains within a few seconds at any baud
+// rate; a console that does not drain ends the wait.
+constexpr uint32_t TX_WAIT_S = 10;
 
 // Working directory: "/" or a path without a trailing "/".  It keeps its
 // value between visits to the shell until the next reset.
@@ -93,7 +97,7 @@ bool wait_tx_room(int bytes)
 {
     uint32_t start = HibernateRTCGet();
     while (UARTTxBytesFree() < bytes) {
-        if (HibernateRTCGet() - start > CAT_TX_WAIT_S) {
+        if (HibernateRTCGet() - start > TX_WAIT_S) {
             return false;
         }
         platform_idle();
@@ -135,6 +139,7 @@ void viewFiles()
 {
     uprintf("\r\n\r\nUnix-like command line. Type 'help' for list of commands\r\n");
     for (;;) {
+        wait_tx_room(LINE_TX_ROOM);
         uprintf("\r\n%s> ", g_cCwdBuf);
         getUserInput(g_cCmdBuf, sizeof g_cCmdBuf);
         int status = CmdLineProcess(g_cCmdBuf);
@@ -156,6 +161,7 @@ int Cmd_help(int /*argc*/, char* /*argv*/[])
     uprintf("\r\nAvailable commands\r\n");
     uprintf("------------------\r\n");
     for (const tCmdLineEntry* e = g_psCmdTable; e->pcCmd != nullptr; ++e) {
+        wait_tx_room(LINE_TX_ROOM);
         uprintf("%s%s\r\n", e->pcCmd, e->pcHelp);
     }
     return 0;
@@ -179,6 +185,7 @@ int Cmd_ls(int /*argc*/, char* /*argv*/[])
             break;
         }
         const BYTE a = g_sFileInfo.fattrib;
+        wait_tx_room(LINE_TX_ROOM);
         if ((a & AM_DIR) != 0) {
             ++dirs;
         } else {
@@ -193,6 +200,7 @@ int Cmd_ls(int /*argc*/, char* /*argv*/[])
                 static_cast<unsigned>(g_sFileInfo.fsize), g_sFileInfo.fname);
     }
     f_closedir(&g_sDirObject);
+    wait_tx_room(LINE_TX_ROOM);
     uprintf("\r\n%4u File(s)\r\n%4u Dir(s)", files, dirs);
     DWORD free_clusters = 0;
     FATFS* fs = nullptr;

@@ -33,12 +33,14 @@ constexpr int ANSWER_TIMEOUT_S = 10; // wait for an answer
 constexpr int RESEND_QUIET_S = 2;    // receiver quiet before a block is sent again
 constexpr int RESEND_WAIT_MAX = 10;  // bytes discarded waiting for that quiet
 // Receiver limits.
-constexpr int RX_NAME_MAX = 64;        // characters of a received name
-constexpr int RX_SIZE_TEXT_MAX = 16;   // characters of the size field
-constexpr int START_TRIES = 60;        // 'C' sent once a second until the sender starts
-constexpr int BYTE_TIMEOUT_S = 10;     // silence inside or between blocks
-constexpr int BAD_BLOCKS_MAX = 10;     // bad blocks in a row
-constexpr uint32_t NO_PROGRESS_S = 60; // line busy without one good block
+constexpr int RX_NAME_MAX = 64;                 // characters of a received name
+constexpr int RX_SIZE_TEXT_MAX = 16;            // characters of the size field
+constexpr int START_TRIES = 60;                 // 'C' sent once a second until the sender starts
+constexpr int BYTE_TIMEOUT_S = 10;              // silence between blocks
+constexpr unsigned long BLOCK_GAP_TICKS = 100;  // 1 s without a byte inside a block
+constexpr unsigned long PURGE_QUIET_TICKS = 20; // 200 ms of quiet ends a purge
+constexpr int BAD_BLOCKS_MAX = 10;              // bad blocks in a row
+constexpr uint32_t NO_PROGRESS_S = 60;          // line busy without one good block
 // Name under which a file is received until it is complete.
 constexpr const char* RX_TEMP_NAME = "/~YMRECV.TMP";
 
@@ -110,17 +112,41 @@ struct RxFile {
 
 RxFile s_rx;
 
-// Reads `count` bytes, each within the byte time-out.
+// The next byte within `ticks` 10 ms ticks; -1 when none came.
+int byte_within(unsigned long ticks)
+{
+    Timer_10ms(1);
+    while (Timer_10ms(0) <= ticks) {
+        if (UARTRxBytesAvail() > 0) {
+            return UARTgetc();
+        }
+        platform_idle();
+    }
+    return -1;
+}
+
+// Reads the rest of a block.  A sender writes a block without pauses, so a
+// gap inside it means that bytes were lost on the line: the block is
+// incomplete (false).
 bool read_bytes(uint8_t* dst, uint32_t count)
 {
     for (uint32_t i = 0; i < count; ++i) {
-        int c = getchar_timed(BYTE_TIMEOUT_S);
+        int c = byte_within(BLOCK_GAP_TICKS);
         if (c < 0) {
             return false;
         }
         dst[i] = static_cast<uint8_t>(c);
     }
     return true;
+}
+
+// Before a NAK: lets the rest of a block that was not read as one go by
+// (a block start lost on the line leaves its data behind), so that the
+// repeated block is read from its start.
+void purge_until_quiet()
+{
+    for (uint32_t n = 0; n < 2 * (3 + BLOCK_LONG + 2) && byte_within(PURGE_QUIET_TICKS) >= 0; ++n) {
+    }
 }
 
 bool same_name(const char* a, const char* b)
@@ -408,6 +434,11 @@ int send_data_packets(uint32_t file_size)
             uprintf("f_read error: %s\r\n", StringFromFresult(fr));
             return -1;
         }
+        if (br == 0) {
+            // Nothing left: no block without file data (a receiver that
+            // takes a declared size 0 as unknown would store its filler).
+            break;
+        }
         std::memset(packet_data + 3 + br, PAD, BLOCK_LONG - br);
         bool acked = false;
         for (int sends = 0; sends < BLOCK_SENDS && !acked; ++sends) {
@@ -560,19 +591,25 @@ int ymodem_receive(int /*argc*/, char* /*argv*/[])
         if (HibernateRTCGet() - progress_at > NO_PROGRESS_S) {
             return receive_abort(PACKET_TIMEOUT_ERROR);
         }
-        int c = getchar_timed(BYTE_TIMEOUT_S);
+        int c = getchar_timed(BYTE_TIMEOUT_S / 2);
+        if (c < 0) {
+            // Half the silence allowed: a sender that missed the last
+            // acknowledgement is still waiting for it.  A NAK (or, before a
+            // header, a 'C') makes it send again at once.  The silence bound
+            // stays the same.
+            send_byte(block_count == 0 ? CRC_REQUEST : NAK);
+            c = getchar_timed(BYTE_TIMEOUT_S - BYTE_TIMEOUT_S / 2);
+        }
         if (c < 0) {
             return receive_abort(PACKET_TIMEOUT_ERROR);
         }
         if (c == SOH || c == STX) {
             const uint32_t len = c == SOH ? BLOCK_SHORT : BLOCK_LONG;
             packet_data[0] = static_cast<uint8_t>(c);
-            if (!read_bytes(packet_data + 1, len + 4)) {
-                return receive_abort(PACKET_TIMEOUT_ERROR);
-            }
+            const bool complete = read_bytes(packet_data + 1, len + 4);
             const uint8_t number = packet_data[1];
             const uint8_t* data = packet_data + 3;
-            bool good = crc16(data, len + 2) == 0;
+            const bool good = complete && crc16(data, len + 2) == 0;
             if (good && number == static_cast<uint8_t>(block_count)) {
                 bad_blocks = 0;
                 progress_at = HibernateRTCGet();
@@ -619,6 +656,9 @@ int ymodem_receive(int /*argc*/, char* /*argv*/[])
             } else {
                 if (++bad_blocks >= BAD_BLOCKS_MAX) {
                     return receive_abort(PACKET_CRC_ERRORS);
+                }
+                if (complete) {
+                    purge_until_quiet();
                 }
                 send_byte(NAK);
             }
