@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -308,6 +309,90 @@ bool Peer::signal(int sig)
 std::string Peer::messages() const
 {
     return read_text(err_file_);
+}
+
+Terminal::Terminal(const std::vector<std::string>& argv, const std::string& cwd)
+{
+    struct winsize size = {40, 120, 0, 0};
+    int master = -1;
+    pid_ = forkpty(&master, nullptr, nullptr, &size);
+    if (pid_ == 0) {
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
+            _exit(126);
+        }
+        exec_or_die(argv);
+    }
+    if (pid_ > 0) {
+        fd_ = master;
+    }
+}
+
+Terminal::~Terminal()
+{
+    if (pid_ > 0 && status_ == -2) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+void Terminal::send(const std::string& keys)
+{
+    for (std::size_t done = 0; fd_ >= 0 && done < keys.size();) {
+        ssize_t n = write(fd_, keys.data() + done, keys.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+bool Terminal::expect(const std::string& text, double seconds)
+{
+    double end = seconds_now() + seconds;
+    for (;;) {
+        std::size_t at = seen_.find(text, pos_);
+        if (at != std::string::npos) {
+            pos_ = at + text.size();
+            return true;
+        }
+        double left = end - seconds_now();
+        if (left <= 0 || fd_ < 0) {
+            return false;
+        }
+        struct pollfd p = {fd_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>((left < 0.2 ? left : 0.2) * 1000) + 1) > 0 &&
+            (p.revents & POLLIN) != 0) {
+            char buf[4096];
+            ssize_t n = read(fd_, buf, sizeof buf);
+            if (n > 0) {
+                seen_.append(buf, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                return false; // the program ended
+            }
+        }
+    }
+}
+
+int Terminal::wait(double seconds)
+{
+    if (status_ != -2 || pid_ <= 0) {
+        return status_;
+    }
+    int status = 0;
+    if (!wait_for(pid_, seconds, &status)) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        status_ = -1;
+        return status_;
+    }
+    status_ = exit_code(status);
+    return status_;
 }
 
 } // namespace filestest

@@ -77,6 +77,30 @@ class Peer {
     std::string err_file_;
 };
 
+// A terminal program (picocom) as a user runs it: its controlling terminal
+// is a pty of its own whose other side the test types into and reads.
+class Terminal {
+  public:
+    Terminal(const std::vector<std::string>& argv, const std::string& cwd);
+    ~Terminal();
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+    bool ok() const { return fd_ >= 0; }
+    void send(const std::string& keys);
+    // As PtySim::expect, on what the program shows.
+    bool expect(const std::string& text, double seconds);
+    const std::string& screen() const { return seen_; }
+    // Waits for the program's end (killed after `seconds`); its status.
+    int wait(double seconds);
+
+  private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    int status_ = -2;
+    std::string seen_;
+    std::size_t pos_ = 0;
+};
+
 // Seconds since an arbitrary start (monotonic clock).
 double seconds_now();
 
