@@ -13,6 +13,7 @@
 #include "records/system.h"
 #include "sampling/sample.h"
 #include "serial/uartstdio.h"
+#include "storage/file_shell.h"
 
 #include <cstring>
 
@@ -55,6 +56,8 @@ void run_menu_selection(unsigned char key)
             uprintf("\r\nMicro SD card disabled, file commands are not available\r\n");
             uprintf(
                 "   To enable, use 1-Config -> A-App Config to edit app_cfg[APPCFG_MICROSD_ENABLE]=1\r\n");
+        } else {
+            viewFiles();
         }
         break;
     }
@@ -63,8 +66,7 @@ void run_menu_selection(unsigned char key)
         help_menu();
         break;
     default:
-        // Files are added with their module; any other key only shows the
-        // menu again.
+        // Any other key only shows the menu again.
         break;
     }
 }

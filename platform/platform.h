@@ -244,6 +244,10 @@ bool UARTCharsAvail(uint32_t ui32Base);
 int32_t UARTCharGetNonBlocking(uint32_t ui32Base);
 bool UARTSpaceAvail(uint32_t ui32Base);
 bool UARTCharPutNonBlocking(uint32_t ui32Base, unsigned char ucData);
+// Puts one byte into the transmit FIFO, waiting for room while the FIFO is
+// full (the UART empties it at its baud rate).  The target gives up after
+// about 100 ms, so a UART that is switched off cannot hang the caller.
+void UARTCharPut(uint32_t ui32Base, unsigned char ucData);
 // True while the transmitter still shifts bits out.
 bool UARTBusy(uint32_t ui32Base);
 
@@ -405,3 +409,10 @@ void PWMPulseWidthSet(uint32_t ui32Base, uint32_t ui32PWMOut, uint32_t ui32Width
 void PWMOutputState(uint32_t ui32Base, uint32_t ui32PWMOutBits, bool bEnable);
 void PWMGenEnable(uint32_t ui32Base, uint32_t ui32Gen);
 void PWMGenDisable(uint32_t ui32Base, uint32_t ui32Gen);
+
+// ---------------------------------------------------------------------------
+// Debug output: text for a debugger, never sent on a UART.  Target: ITM
+// stimulus port 0 (SWO) while a debugger has enabled it, otherwise dropped.
+// Host: the file given to the simulator with --debug-out, otherwise dropped.
+// ---------------------------------------------------------------------------
+void platform_debug_write(const char* pcText, uint32_t ui32Len);

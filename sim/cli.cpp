@@ -3,14 +3,18 @@
 
 #include "platform/host/analog_world.h"
 #include "platform/host/input_script.h"
+#include "sim/devices/console/console_line.h"
 #include "sim/devices/instruments/instrument.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <string>
+#include <unistd.h>
 
 namespace sim {
 
@@ -49,6 +53,10 @@ const char* const USAGE =
     "                       (default: standard output)\n"
     "  --timeline FILE      record board lines, LEDs and supplies with their times\n"
     "  --realtime           pace a scripted run 1:1 with the wall clock\n"
+    "  --debug-out FILE     the firmware's debug output (what a debugger reads\n"
+    "                       from the chip's trace port; YMODEM block traces):\n"
+    "                       written to FILE, emptied at the start; - = standard\n"
+    "                       error.  Default: dropped.  Never in the transcript.\n"
     "\n"
     "Analog world (pH sensor and board values; see docs/analog.md):\n"
     "  --analog sensor|qa-sim\n"
@@ -103,6 +111,16 @@ const char* const USAGE =
     "                       without CR LF), long-line (reply over 127 bytes),\n"
     "                       gap (50 ms pause inside the reply), garbage\n"
     "                       (nonsense reply), wrong-baud (set to another rate)\n"
+    "  --fault console-in-drop=P, --fault console-out-drop=P\n"
+    "                       each byte on the console line towards the board\n"
+    "                       (in) or towards the terminal (out) is lost with\n"
+    "                       probability P (random stream from --seed)\n"
+    "  --fault console-in-flip=P, --fault console-out-flip=P\n"
+    "                       one bit of each byte is inverted with probability P\n"
+    "  --fault console-in-lose=N[/HH], --fault console-out-lose=N[/HH]\n"
+    "                       the N-th byte in that direction (counted from 1 over\n"
+    "                       the run; with /HH the N-th byte of hex value HH) is\n"
+    "                       lost.  Every injected fault is noted on standard error\n"
     "\n"
     "  -h, --help           this text\n"
     "\n"
@@ -224,6 +242,9 @@ std::string parse_fault(const std::string& v, RunOptions* opts)
         opts->params["card_cut_after_writes"] = value;
         return "";
     }
+    if (std::string err; console_fault_option(name, value, has_value, opts, &err)) {
+        return err;
+    }
     bool known = true;
     if (name == "eeprom-program")
         opts->faults.eeprom_program = true;
@@ -316,6 +337,16 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
         } else if (a == "--timeline") {
             if (!value(&opts->timeline_file))
                 return usage_error("--timeline needs a file");
+        } else if (a == "--debug-out") {
+            if (!value(&v) || v.empty())
+                return usage_error("--debug-out needs a file (- for standard error)");
+            if (v != "-") {
+                int fd = open(v.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                if (fd < 0)
+                    return usage_error("--debug-out: cannot write \"" + v + "\": " + std::strerror(errno));
+                close(fd);
+            }
+            opts->params["debug_out"] = v;
         } else if (a == "--realtime") {
             opts->params["realtime"] = "1";
         } else if (a == "--analog" || a == "--ph" || a == "--temp" || a == "--sal" || a == "--vbat" ||

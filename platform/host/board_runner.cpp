@@ -34,6 +34,10 @@ namespace {
 
 constexpr std::size_t SHARED_BYTES = 8u << 20;
 constexpr std::size_t INPUT_QUEUE = 1u << 16;
+// Console input is read from the terminal or pty only while fewer bytes than
+// this wait for the line: beyond it the sender's writes wait, as a program's
+// writes to a serial port wait for the UART.
+constexpr std::size_t INPUT_HIGH_WATER = 4096;
 constexpr uint8_t QUIT_KEY = 0x1D; // Ctrl-]
 
 // Bookkeeping of the run shared by the runner and every boot.
@@ -187,7 +191,11 @@ void set_raw(int fd, bool save)
 bool read_console_input(Time at)
 {
     uint8_t buf[256];
-    ssize_t n = read(g_in_fd, buf, sizeof buf);
+    std::size_t room = INPUT_HIGH_WATER > input_count() ? INPUT_HIGH_WATER - input_count() : 0;
+    if (room == 0) {
+        return true;
+    }
+    ssize_t n = read(g_in_fd, buf, std::min(sizeof buf, room));
     if (n <= 0) {
         if (n == 0 && g_opts.console == ConsoleMode::Stdio) {
             // End of input on standard input: nothing more will be typed.
@@ -226,7 +234,7 @@ bool wait_wall(Time t, bool* got_input)
         struct timespec ts;
         ts.tv_sec = static_cast<time_t>(wait / NS_PER_S);
         ts.tv_nsec = static_cast<long>(wait % NS_PER_S);
-        if (g_in_fd < 0) {
+        if (g_in_fd < 0 || input_count() >= INPUT_HIGH_WATER) {
             nanosleep(&ts, nullptr);
             continue;
         }
@@ -722,6 +730,26 @@ void line_noise()
         console_output(b);
     }
     flush_output();
+}
+
+void console_output_faulted(uint8_t sent, int received)
+{
+    if (g_discard_output) {
+        return;
+    }
+    if (g_bench) {
+        g_bench_output.push_back(static_cast<char>(sent));
+        return;
+    }
+    g_out_buffer.push_back(static_cast<char>(sent));
+    if (received >= 0 && g_out_fd >= 0) {
+        uint8_t byte = static_cast<uint8_t>(received);
+        ssize_t n = write(g_out_fd, &byte, 1);
+        (void)n;
+    }
+    if (g_out_buffer.size() >= 4096) {
+        flush_output();
+    }
 }
 
 void console_attach(ConsoleLine* line)

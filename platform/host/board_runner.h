@@ -74,6 +74,9 @@ const RunOptions& options();
 void board_pace(Time t);
 // Bytes the console UART has finished transmitting.
 void console_output(uint8_t byte);
+// The same for a byte that a line fault changed on its way to the terminal:
+// the transcript records `sent`, the terminal gets `received` (-1: nothing).
+void console_output_faulted(uint8_t sent, int received);
 // The console UART as seen from its line: bytes are handed to its receiver
 // (which drops them while disabled) one byte time apart.
 struct ConsoleLine {

@@ -5,6 +5,7 @@
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"
+#include "sim/devices/console/console_line.h"
 
 #include <array>
 #include <deque>
@@ -97,7 +98,7 @@ struct Uart : sim::ConsoleLine {
 };
 
 struct ConsolePeer : sim::UartPeer {
-    void uart_from_board(uint8_t byte) override { sim::console_output(byte); }
+    void uart_from_board(uint8_t byte) override { sim::console_line_from_board(byte); }
 };
 
 std::array<Uart, 8> g_uarts;
@@ -127,7 +128,7 @@ void uart_models_boot()
         irq_attach_level(u.vector, [&u] { return (u.ris & u.im) != 0; });
     }
     g_uarts[0].peer = &g_console_peer;
-    console_attach(&g_uarts[0]);
+    console_attach(console_line_to_board(&g_uarts[0]));
 }
 
 void uart_attach(uint32_t uart_base, UartPeer* peer)
@@ -288,4 +289,24 @@ bool UARTBusy(uint32_t ui32Base)
         sim::register_access();
     }
     return busy;
+}
+
+void UARTCharPut(uint32_t ui32Base, unsigned char ucData)
+{
+    Uart* u = uart_of(ui32Base);
+    if (u == nullptr) {
+        sim::register_access();
+        return;
+    }
+    // Waits while the FIFO is full, as the chip does; gives up after 100 ms
+    // like the target backend (a disabled UART never empties its FIFO).
+    const sim::Time give_up = sim::now() + 100 * sim::NS_PER_MS;
+    while (u->tx_fifo.size() >= FIFO_DEPTH) {
+        if (sim::now() >= give_up) {
+            sim::register_access();
+            return;
+        }
+        sim::idle();
+    }
+    UARTCharPutNonBlocking(ui32Base, ucData);
 }
