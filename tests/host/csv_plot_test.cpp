@@ -245,7 +245,7 @@ TEST(CsvColumns, EachOptionalColumnSetIsSplitAndRoundTrips)
         {"sbe37",
          [](systemData& d) { d.data_cfg[CFG_CTD] = 1; },
          {{"ctd", "sbe37"}},
-         {"TC_MCat", "Cond", "Pres", "pSal", "Date_MC", "Time_MC"}},
+         {"TC_MCat", "Cond", "pSal", "Date_MC", "Time_MC"}},
         {"aand5860",
          [](systemData& d) { d.data_cfg[CFG_CTD] = 2; },
          {{"ctd", "aand5860"}},

@@ -178,13 +178,18 @@ struct Parser {
             std::string n = trim(names[i]);
             Column c{Kind::NUMBER, {}, nullptr};
             for (const Group& g : GROUPS) {
-                if (n == g.first && i + g.count <= names.size()) {
+                std::size_t count = g.count;
+                // Later firmware names no pressure column for the MicroCat.
+                if (n == "TC_MCat" && (i + 2 >= names.size() || trim(names[i + 2]) != "Pres")) {
+                    count = g.count - 1;
+                }
+                if (n == g.first && i + count <= names.size()) {
                     c.kind = Kind::GROUP;
                     c.group = &g;
-                    for (std::size_t k = 0; k < g.count; ++k) {
+                    for (std::size_t k = 0; k < count; ++k) {
                         c.out.push_back(column(unique(trim(names[i + k]))));
                     }
-                    i += g.count - 1;
+                    i += count - 1;
                     break;
                 }
             }
@@ -303,6 +308,7 @@ struct Parser {
                       std::vector<Cell>* row)
     {
         const Group& g = *c.group;
+        const std::size_t count = c.out.size();
         auto value = [&f](std::size_t k) { return k < f.size() && looks_like_value(trim(f[k])); };
         std::size_t take = 0;
         bool no_pressure = false;
@@ -311,15 +317,15 @@ struct Parser {
             // salinity, date ("15 Jan 2026") and time: the date's place
             // tells whether a pressure sensor is fitted.
             if (value(i) && value(i + 1) && value(i + 2) && is_date(f, i + 3) && value(i + 4)) {
-                take = g.count - 1;
-                no_pressure = true;
-            } else if (value(i) && value(i + 1) && value(i + 2) && value(i + 3) && is_date(f, i + 4) &&
-                       value(i + 5)) {
-                take = g.count;
+                take = 5;
+                no_pressure = count == 6;
+            } else if (count == 6 && value(i) && value(i + 1) && value(i + 2) && value(i + 3) &&
+                       is_date(f, i + 4) && value(i + 5)) {
+                take = 6;
             }
         } else {
-            take = g.count;
-            for (std::size_t k = 0; k < g.count; ++k) {
+            take = count;
+            for (std::size_t k = 0; k < count; ++k) {
                 if (!value(i + k)) {
                     take = 0;
                 }
@@ -327,15 +333,16 @@ struct Parser {
         }
         if (take == 0) {
             // An error text (or a reply of another shape) stays whole in
-            // the first sub-column.
+            // the first sub-column; later firmware fills the instrument's
+            // other columns with empty fields.
             (*row)[c.out[0]] = text_or_number(trim(f[i]));
             std::size_t next = i + 1;
-            if (next < f.size() && trim(f[next]).empty()) {
+            for (std::size_t k = 1; k < count && next < f.size() && trim(f[next]).empty(); ++k) {
                 ++next;
             }
             return next;
         }
-        for (std::size_t k = 0, src = i; k < g.count; ++k) {
+        for (std::size_t k = 0, src = i; k < count; ++k) {
             if (no_pressure && k == 2) {
                 continue;
             }
