@@ -12,9 +12,10 @@ namespace filestest {
 
 std::string q(const std::string& s);
 
-// A fresh board folder (removed when the tests end) and a fresh host folder
-// for the files on the terminal's side.
-std::string new_board(const std::string& name);
+// A fresh board folder (removed when the tests end) with a 40 MiB card (or
+// the simulator's default 1 GiB one), and a fresh host folder for the files
+// on the terminal's side.
+std::string new_board(const std::string& name, bool small_card = true);
 std::string new_host_dir(const std::string& name);
 
 // `size` bytes in which every byte value occurs once per 256 bytes.
