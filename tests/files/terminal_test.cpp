@@ -16,7 +16,7 @@ TEST(Terminal, PicocomSendsAndFetchesAFile)
     PtySim sim(board, {"--card-size", "40"});
     ASSERT_TRUE(sim.ok()) << sim.messages();
     Terminal picocom(
-        {"picocom", "-b", "115200", "--send-cmd", "sb -vv -k", "--receive-cmd", "rb -vv -y", sim.path()},
+        {"picocom", "-b", "115200", "--send-cmd", "sb -vv -k", "--receive-cmd", "rb -vv -u -y", sim.path()},
         host);
     ASSERT_TRUE(picocom.ok());
     ASSERT_TRUE(picocom.expect("Terminal ready", 20)) << picocom.screen();

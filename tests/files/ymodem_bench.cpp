@@ -186,6 +186,21 @@ void report(const char* what, std::size_t size, const Watch& w, double total_s, 
         100.0 * static_cast<double>(size) / total_s / LINE_BYTES_PER_S);
 }
 
+// Counts a failed transfer and says what went wrong with it.
+int check(const char* what, int status, const std::vector<uint8_t>& got, const std::vector<uint8_t>& want)
+{
+    if (status == 0 && got == want) {
+        return 0;
+    }
+    std::size_t first = 0;
+    while (first < got.size() && first < want.size() && got[first] == want[first]) {
+        ++first;
+    }
+    std::printf("%s: status %d, %zu bytes arrived of %zu, first difference at byte %zu\n", what, status, got.size(),
+                want.size(), first);
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -224,18 +239,18 @@ int main(int argc, char** argv)
         report("lrzsz sb -> controller", receive_size, to_sim, seconds_now() - start, st);
         s.sim.expect("Received: to.bin", 30);
         bool found = false;
-        failures += st != 0 || card_file(board, "TO.BIN", &found) != pattern(receive_size);
+        failures += check("sb -> controller", st, card_file(board, "TO.BIN", &found), pattern(receive_size));
         s.sim.expect("/> ", 10);
 
         // controller -> rb.
         s.sim.send("ys FROM.BIN\r");
         s.sim.expect("bytes...\r\n", 10);
         start = seconds_now();
-        Child rb = spawn({"rb", "-y"}, rx);
+        Child rb = spawn({"rb", "-u", "-y"}, rx);
         Watch to_rb, from_rb;
         st = join(s.sim.fd(), rb.fd, false, rb.pid, &to_rb, &from_rb, 600);
         report("controller -> lrzsz rb", send_size, to_rb, seconds_now() - start, st);
-        failures += st != 0 || read_bytes(rx + "/FROM.BIN") != pattern(send_size);
+        failures += check("controller -> rb", st, read_bytes(rx + "/FROM.BIN"), pattern(send_size));
         s.sim.expect("Sent: FROM.BIN", 30);
     }
 
@@ -243,7 +258,7 @@ int main(int argc, char** argv)
     std::string rx2 = host + "/rx2";
     std::system(("mkdir -p " + q(rx2)).c_str());
     double start = seconds_now();
-    Child rb = spawn({"rb", "-y"}, rx2);
+    Child rb = spawn({"rb", "-u", "-y"}, rx2);
     Child sb = spawn({"sb", "-k", "from.bin"}, host);
     Watch sb_to_rb, rb_to_sb;
     int st = join(sb.fd, rb.fd, true, rb.pid, &sb_to_rb, &rb_to_sb, 600);
@@ -255,7 +270,7 @@ int main(int argc, char** argv)
     kill(sb.pid, SIGKILL);
     waitpid(sb.pid, nullptr, 0);
     report("lrzsz sb -> lrzsz rb (paced link)", send_size, sb_to_rb, whole, st);
-    failures += st != 0 || read_bytes(rx2 + "/from.bin") != pattern(send_size);
+    failures += check("sb -> rb", st, read_bytes(rx2 + "/from.bin"), pattern(send_size));
     if (failures != 0) {
         std::printf("%d transfer(s) failed or differ\n", failures);
     }

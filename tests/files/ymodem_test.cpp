@@ -92,7 +92,7 @@ Upload download(ShellSession& s, const std::string& name, const std::string& dir
     if (!s.sim.expect("bytes...\r\n", 10)) {
         return {-2, "ys did not start: " + s.sim.unmatched()};
     }
-    auto rb = start_peer(s, {"rb", "-y"}, dir, link);
+    auto rb = start_peer(s, {"rb", "-u", "-y"}, dir, link);
     Upload u;
     u.status = rb->wait(seconds);
     u.messages = rb->messages();
@@ -273,7 +273,7 @@ TEST(YmodemFromController, DISABLED_ACancelFromTheReceiverEndsTheTransfer)
     s.sim.send("ys c.bin\r");
     ASSERT_TRUE(s.sim.expect("bytes...\r\n", 10));
     {
-        auto rb = start_peer(s, {"rb", "-vv", "-y"}, host, Link::Socat);
+        auto rb = start_peer(s, {"rb", "-vv", "-u", "-y"}, host, Link::Socat);
         EXPECT_TRUE(peer_reached(*rb, "Blocks received: 4", 60)) << rb->messages();
         EXPECT_TRUE(rb->signal(SIGINT));
         rb->wait(30);
