@@ -196,8 +196,8 @@ int check(const char* what, int status, const std::vector<uint8_t>& got, const s
     while (first < got.size() && first < want.size() && got[first] == want[first]) {
         ++first;
     }
-    std::printf("%s: status %d, %zu bytes arrived of %zu, first difference at byte %zu\n", what, status, got.size(),
-                want.size(), first);
+    std::printf("%s: status %d, %zu bytes arrived of %zu, first difference at byte %zu\n", what, status,
+                got.size(), want.size(), first);
     return 1;
 }
 
