@@ -1,7 +1,7 @@
 // EEPROM, hibernation module and the I2C0 master with its FRAM of the
 // simulated microcontroller.  Their contents live in files of the board
 // folder (see board_runner.cpp).
-#include "platform/host/board_runner.h"
+#include "sim/run/run_board.h"
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"

@@ -1,7 +1,7 @@
 // UARTs of the simulated microcontroller: 16-byte FIFOs, bytes on the line
 // ten bit-times apart at the configured baud rate, FIFO-level, receive
 // time-out and transmit interrupts as the chip raises them.
-#include "platform/host/board_runner.h"
+#include "sim/run/run_board.h"
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"

@@ -2,7 +2,7 @@
 // simulated microcontroller.
 #include "platform/host/sim_core.h"
 
-#include "platform/host/board_runner.h"
+#include "sim/run/run_board.h"
 #include "platform/platform.h"
 #include "platform/vectors.h"
 

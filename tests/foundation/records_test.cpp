@@ -1,7 +1,7 @@
 // Defaults of the records and their storage in EEPROM and FRAM.
 #include "app/version.h"
 #include "operator/config.h"
-#include "platform/host/board_runner.h"
+#include "sim/run/run_board.h"
 #include "platform/platform.h"
 #include "records/i2c_fram.h"
 #include "board/rtc_calendar.h"

@@ -1,7 +1,7 @@
 // Wake decoding and the preparation of a timed sleep.
 #include "app/main.h"
 #include "app/sleep.h"
-#include "platform/host/board_runner.h"
+#include "sim/run/run_board.h"
 #include "platform/platform.h"
 #include "records/system.h"
 #include "serial/uartstdio.h"

@@ -1,10 +1,10 @@
 // Run loop of the simulated board: board folder, console endpoints, timed
 // input, and one forked child process per reset of the firmware.
-#include "platform/host/board_runner.h"
+#include "sim/run/run_board.h"
 
 #include "platform/host/host_periph.h"
-#include "platform/host/input_script.h"
-#include "platform/host/provision.h"
+#include "sim/run/input_script.h"
+#include "sim/run/provision.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"
 #include "platform/vectors.h"

@@ -1,6 +1,6 @@
 // Device models of the simulated board, brought up at every boot.
-#include "platform/host/board_body.h"
-#include "platform/host/board_runner.h"
+#include "sim/run/board_body.h"
+#include "sim/run/run_board.h"
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/vectors.h"

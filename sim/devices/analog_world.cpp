@@ -1,7 +1,7 @@
 // Analog world model (see analog_world.h).
-#include "platform/host/analog_world.h"
+#include "sim/devices/analog_world.h"
 
-#include "platform/host/board_runner.h"
+#include "sim/run/run_board.h"
 #include "platform/host/sim_core.h"
 
 #include <cmath>

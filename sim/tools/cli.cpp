@@ -1,8 +1,8 @@
 // Command line of varve-sim.
-#include "sim/cli.h"
+#include "sim/tools/cli.h"
 
-#include "platform/host/analog_world.h"
-#include "platform/host/input_script.h"
+#include "sim/devices/analog_world.h"
+#include "sim/run/input_script.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -10,8 +10,8 @@
 //
 // Faults (params): card_removed_at=SECONDS, card_busy_init=1,
 // card_no_read_token=1, card_write_reject=1, card_cut_after_writes=N.
-#include "platform/host/board_runner.h"
-#include "platform/host/card_image.h"
+#include "sim/run/run_board.h"
+#include "sim/devices/card_image.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"
 
