@@ -25,8 +25,26 @@ void uart_attach(uint32_t uart_base, UartPeer* peer);
 void uart_send_to_board(uint32_t uart_base, const uint8_t* data, std::size_t len);
 // Baud rate the board configured on a UART (0 = never configured).
 uint32_t uart_baud(uint32_t uart_base);
+// A UART's receive line for a peer that times its own bytes (the console,
+// whose input outlives a reset): receive() hands a byte to the receiver
+// now, which drops it while disabled.
+struct UartLine {
+    virtual ~UartLine() = default;
+    virtual void receive(uint8_t byte) = 0;
+    // Ten bit-times at the UART's current baud rate (115200 until set).
+    virtual Time byte_time() = 0;
+};
+UartLine* uart_line(uint32_t uart_base);
 
-// Brings up the device models of one boot (called by the runner).
-void devices_boot();
+// A target on an I2C bus.  A start (or repeated start) addressing it asks
+// whether it acknowledges; then each byte the master clocks is written to
+// it or read from it, until the stop.
+struct I2cTarget {
+    virtual ~I2cTarget() = default;
+    virtual bool i2c_start(bool receive) = 0;
+    virtual void i2c_write(uint8_t byte) = 0;
+    virtual uint8_t i2c_read() = 0;
+};
+void i2c_attach(uint32_t i2c_base, uint8_t address, I2cTarget* target);
 
 } // namespace sim

@@ -1,6 +1,6 @@
 // System control, FPU, interrupt controller, SysTick, GPIO and PWM of the
 // simulated microcontroller.
-#include "sim/run/run_board.h"
+#include "platform/host/chip.h"
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"

@@ -1,7 +1,6 @@
 // UARTs of the simulated microcontroller: 16-byte FIFOs, bytes on the line
 // ten bit-times apart at the configured baud rate, FIFO-level, receive
 // time-out and transmit interrupts as the chip raises them.
-#include "sim/run/run_board.h"
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"
@@ -14,7 +13,7 @@ namespace {
 constexpr std::size_t FIFO_DEPTH = 16;
 constexpr std::size_t FIFO_TRIGGER = 2; // 1/8 of the FIFO
 
-struct Uart : sim::ConsoleLine {
+struct Uart : sim::UartLine {
     uint32_t base = 0;
     uint32_t vector = 0;
     bool enabled = false;
@@ -96,12 +95,7 @@ struct Uart : sim::ConsoleLine {
     }
 };
 
-struct ConsolePeer : sim::UartPeer {
-    void uart_from_board(uint8_t byte) override { sim::console_output(byte); }
-};
-
 std::array<Uart, 8> g_uarts;
-ConsolePeer g_console_peer;
 
 Uart* uart_of(uint32_t base)
 {
@@ -126,8 +120,6 @@ void uart_models_boot()
         u.vector = vectors[i];
         irq_attach_level(u.vector, [&u] { return (u.ris & u.im) != 0; });
     }
-    g_uarts[0].peer = &g_console_peer;
-    console_attach(&g_uarts[0]);
 }
 
 void uart_attach(uint32_t uart_base, UartPeer* peer)
@@ -153,6 +145,11 @@ uint32_t uart_baud(uint32_t uart_base)
 {
     Uart* u = uart_of(uart_base);
     return u != nullptr ? u->baud : 0;
+}
+
+UartLine* uart_line(uint32_t uart_base)
+{
+    return uart_of(uart_base);
 }
 
 } // namespace sim

@@ -1,7 +1,7 @@
 // Test bodies in place of the firmware's main().
 #include "sim/run/board_body.h"
 
-#include "sim/run/run_board.h"
+#include "platform/host/chip.h"
 
 namespace sim {
 

@@ -3,7 +3,7 @@
 
 #include "app/version.h"
 #include "operator/config.h"
-#include "sim/run/run_board.h"
+#include "platform/host/chip.h"
 #include "platform/platform.h"
 #include "records/i2c_fram.h"
 #include "records/system.h"

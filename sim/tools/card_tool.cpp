@@ -1,5 +1,7 @@
 // varve-sim card: the card tool.  Every command except fsck goes through
 // the project's FAT module (storage/fatfs) on a file-backed media layer.
+// One file, over 500 lines: one program whose commands share the image
+// handling and the error texts at its top.
 #include "sim/tools/card_tool.h"
 
 #include "sim/devices/card_image.h"

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "sim/devices/analog_world.h"
-#include "sim/run/run_board.h"
+#include "sim/run/bench.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // A simulated board on which a test calls firmware functions directly.
 #pragma once
 
-#include "sim/run/run_board.h"
+#include "sim/run/bench.h"
 #include "tests/support/harness.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,41 @@
+// What the device models get from the run that carries the board.
+//
+// Device models attach to the chip through the peripheral they hang on
+// (platform/host/host_periph.h, sim_core.h); their settings, their files
+// in the board folder and the memory that survives a reset come from the
+// run machinery (sim/run), which provides the functions declared here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace sim {
+
+// Parameters of the run for the device models: the world behind the sensor
+// inputs and instrument ports, the card and its faults ("ph" -> "8.05",
+// "card" -> "sdv1"; docs/analog.md, docs/card.md).
+const std::map<std::string, std::string>& device_params();
+
+// Faults of devices that are switched by their own command-line option.
+struct DeviceFaults {
+    bool fram_absent = false; // nothing answers at the FRAM's address
+};
+const DeviceFaults& device_faults();
+
+// Path of a file in the board folder.
+std::string board_path(const char* name);
+
+// Memory that survives resets within one run: a fixed area shared by every
+// boot; device models that must keep state across a reset (noise
+// generators, card state, console input on its way) take a slice of it.
+// The same name gives the same slice in every boot; it starts zeroed.
+// Returns nullptr when the area is exhausted.
+void* shared_area(const char* name, std::size_t size);
+
+// The FRAM array (256 bytes), kept in the board folder.
+constexpr uint32_t FRAM_BYTES = 256;
+uint8_t* fram_image();
+
+} // namespace sim
