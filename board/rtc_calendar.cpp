@@ -10,21 +10,6 @@ bool is_leap(int64_t year)
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
-// Days from 1900-01-01 to the first of January of `year`.
-int64_t days_before_year(int64_t year)
-{
-    int64_t y = year - 1;
-    int64_t days_to = y * 365 + y / 4 - y / 100 + y / 400; // from year 1 to `year`
-    const int64_t y1900 = 1899;
-    int64_t days_1900 = y1900 * 365 + y1900 / 4 - y1900 / 100 + y1900 / 400;
-    return days_to - days_1900;
-}
-
-const int k_days_before_month[2][12] = {
-    {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334},
-    {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335},
-};
-
 int64_t floor_div(int64_t a, int64_t b)
 {
     int64_t q = a / b;
@@ -34,17 +19,36 @@ int64_t floor_div(int64_t a, int64_t b)
     return q;
 }
 
-} // namespace
-
-void rtc_breakdown(uint32_t seconds, struct tm* out)
+// Days from 1900-01-01 to the first of January of `year`.
+int64_t days_before_year(int64_t year)
 {
-    int64_t days = seconds / 86400;
-    int64_t rem = seconds % 86400;
+    auto days_from_year_1 = [](int64_t y) {
+        int64_t before = y - 1;
+        return before * 365 + floor_div(before, 4) - floor_div(before, 100) + floor_div(before, 400);
+    };
+    return days_from_year_1(year) - days_from_year_1(1900);
+}
+
+const int k_days_before_month[2][12] = {
+    {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334},
+    {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335},
+};
+
+// Breaks down seconds since 1900, which may be negative (the local time of
+// the clock's first six hours lies in 1899) or beyond the 32-bit count (a
+// normalised entry).
+void breakdown(int64_t seconds, struct tm* out)
+{
+    int64_t days = floor_div(seconds, 86400);
+    int64_t rem = seconds - days * 86400;
     out->tm_hour = static_cast<int>(rem / 3600);
     out->tm_min = static_cast<int>(rem % 3600 / 60);
     out->tm_sec = static_cast<int>(rem % 60);
-    out->tm_wday = static_cast<int>((days + 1) % 7); // 1900-01-01 was a Monday
-    int64_t year = 1900 + days / 366;
+    out->tm_wday = static_cast<int>(days + 1 - floor_div(days + 1, 7) * 7); // 1900-01-01 was a Monday
+    int64_t year = 1900 + floor_div(days, 366);
+    while (days_before_year(year) > days) {
+        --year;
+    }
     while (days_before_year(year + 1) <= days) {
         ++year;
     }
@@ -61,6 +65,13 @@ void rtc_breakdown(uint32_t seconds, struct tm* out)
     out->tm_isdst = 0;
 }
 
+} // namespace
+
+void rtc_breakdown(uint32_t seconds, struct tm* out)
+{
+    breakdown(seconds, out);
+}
+
 uint32_t rtc_mktime(struct tm* t)
 {
     // Normalise months into years, then count days; seconds, minutes, hours
@@ -72,13 +83,13 @@ uint32_t rtc_mktime(struct tm* t)
     int64_t seconds = days * 86400 + static_cast<int64_t>(t->tm_hour) * 3600 +
                       static_cast<int64_t>(t->tm_min) * 60 + t->tm_sec;
     uint32_t count = static_cast<uint32_t>(seconds + RTC_ZONE_OFFSET_S);
-    rtc_breakdown(static_cast<uint32_t>(seconds), t);
+    breakdown(seconds, t);
     return count;
 }
 
 struct tm* rtc_localtime(uint32_t count)
 {
-    rtc_breakdown(count - RTC_ZONE_OFFSET_S, &g_tm);
+    breakdown(static_cast<int64_t>(count) - RTC_ZONE_OFFSET_S, &g_tm);
     return &g_tm;
 }
 

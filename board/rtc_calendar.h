@@ -17,7 +17,8 @@ constexpr uint32_t RTC_ZONE_OFFSET_S = 21600;
 // year days.  Times outside the 32-bit count wrap.
 uint32_t rtc_mktime(struct tm* t);
 // RTC count -> local calendar time, in static storage shared by both
-// conversions (like the C library's localtime).
+// conversions (like the C library's localtime).  Counts below the zone
+// offset give the last evening of 1899.
 struct tm* rtc_localtime(uint32_t count);
 // RTC count -> calendar time without the zone offset.
 struct tm* rtc_gmtime(uint32_t count);

@@ -42,11 +42,6 @@ void wait_for_line()
     }
 }
 
-bool line_ready()
-{
-    return UARTPeek('\r') >= 0 || UARTRxBytesAvail() >= CONSOLE_RX_RING - 1;
-}
-
 void print_time_text(uint32_t t)
 {
     char text[50];
@@ -136,10 +131,14 @@ int getUserInput(char* buffer, int size)
     return UARTgets(buffer, static_cast<uint32_t>(size));
 }
 
+// Only a carriage return in the ring completes the line here: a full ring
+// without one is not read, because the line reader would then wait without
+// limit for the terminator.  With a carriage return in the ring the reader
+// stops at it (or at an earlier terminator) and returns at once.
 int getUserInputTimeLimit(char* buffer, int size, int timeLimit)
 {
     uint32_t start = HibernateRTCGet();
-    while (!line_ready()) {
+    while (UARTPeek('\r') < 0) {
         if (HibernateRTCGet() - start > static_cast<uint32_t>(timeLimit)) {
             return -1;
         }

@@ -6,6 +6,13 @@
 // index; the read index advances in the priming routine, which runs from the
 // interrupt handler and from the main program (with the UART's interrupt
 // masked in the interrupt controller meanwhile).
+//
+// Two exceptions to one producer and one consumer need the same mask: echo
+// writes into the console's transmit ring from its interrupt handler, and a
+// backspace steps the receive write index back over the byte the main
+// program may be taking.  The main program therefore masks the UART's
+// interrupt while it stores into the transmit ring and while it takes a byte
+// from the receive ring.
 #include "serial/uart_ring.h"
 
 #include "platform/platform.h"
@@ -50,18 +57,33 @@ void rx_store(uartPort* p, unsigned char c)
 // Moves bytes from the ring into the hardware FIFO while both allow.
 void fill_fifo(uartPort* p)
 {
-    while (UARTSpaceAvail(p->base) && !tx_empty(p)) {
+    while (!tx_empty(p) && UARTSpaceAvail(p->base)) {
         UARTCharPutNonBlocking(p->base, p->tx_buf[*p->tx_read]);
         *p->tx_read = advance(*p->tx_read, p->tx_size);
     }
 }
 
-void wait_rx(uartPort* p)
+// Takes the next received byte, waiting for one.  Blocking by design:
+// callers that must not wait check the count first.
+unsigned char take_rx(uartPort* p)
 {
-    // Blocking by design: callers that must not wait check the count first.
-    while (rx_empty(p)) {
+    for (;;) {
+        IntDisable(p->interrupt);
+        if (!rx_empty(p)) {
+            unsigned char c = p->rx_buf[*p->rx_read];
+            *p->rx_read = advance(*p->rx_read, p->rx_size);
+            IntEnable(p->interrupt);
+            return c;
+        }
+        IntEnable(p->interrupt);
         platform_idle();
     }
+}
+
+void tx_store(uartPort* p, unsigned char c)
+{
+    p->tx_buf[*p->tx_write] = c;
+    *p->tx_write = advance(*p->tx_write, p->tx_size);
 }
 
 } // namespace
@@ -114,23 +136,26 @@ void uart_port_tx_prime(uartPort* p)
 
 int uart_port_write(uartPort* p, const char* buf, uint32_t len)
 {
+    // Called from the console's interrupt handler too (echo), where the
+    // mask changes nothing.
+    IntDisable(p->interrupt);
     uint32_t n = 0;
     for (; n < len; ++n) {
         if (p->cr_before_lf && buf[n] == '\n') {
             if (tx_full(p)) {
                 break;
             }
-            p->tx_buf[*p->tx_write] = '\r';
-            *p->tx_write = advance(*p->tx_write, p->tx_size);
+            tx_store(p, '\r');
         }
         if (tx_full(p)) {
             break;
         }
-        p->tx_buf[*p->tx_write] = static_cast<unsigned char>(buf[n]);
-        *p->tx_write = advance(*p->tx_write, p->tx_size);
+        tx_store(p, static_cast<unsigned char>(buf[n]));
     }
-    if (!tx_empty(p)) {
-        uart_port_tx_prime(p);
+    bool queued = !tx_empty(p);
+    fill_fifo(p);
+    IntEnable(p->interrupt);
+    if (queued) {
         UARTIntEnable(p->base, UART_INT_TX);
     }
     return static_cast<int>(n);
@@ -138,22 +163,23 @@ int uart_port_write(uartPort* p, const char* buf, uint32_t len)
 
 void uart_port_tx_byte(uartPort* p, unsigned char c)
 {
-    if (tx_full(p)) {
-        return;
+    IntDisable(p->interrupt);
+    bool stored = !tx_full(p);
+    if (stored) {
+        tx_store(p, c);
+        fill_fifo(p);
     }
-    p->tx_buf[*p->tx_write] = c;
-    *p->tx_write = advance(*p->tx_write, p->tx_size);
-    uart_port_tx_prime(p);
-    UARTIntEnable(p->base, UART_INT_TX);
+    IntEnable(p->interrupt);
+    if (stored) {
+        UARTIntEnable(p->base, UART_INT_TX);
+    }
 }
 
 int uart_port_gets(uartPort* p, char* buf, uint32_t len)
 {
     uint32_t count = 0;
     for (;;) {
-        wait_rx(p);
-        unsigned char c = p->rx_buf[*p->rx_read];
-        *p->rx_read = advance(*p->rx_read, p->rx_size);
+        unsigned char c = take_rx(p);
         if (c == '\r' || c == '\n' || (c == 0x1B && p->esc_ends_line)) {
             break;
         }
@@ -177,10 +203,7 @@ int uart_port_read_exact(uartPort* p, char* buf, uint32_t len)
 
 unsigned char uart_port_getc(uartPort* p)
 {
-    wait_rx(p);
-    unsigned char c = p->rx_buf[*p->rx_read];
-    *p->rx_read = advance(*p->rx_read, p->rx_size);
-    return c;
+    return take_rx(p);
 }
 
 int uart_port_rx_avail(uartPort* p)

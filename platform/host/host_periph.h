@@ -25,16 +25,10 @@ void uart_attach(uint32_t uart_base, UartPeer* peer);
 void uart_send_to_board(uint32_t uart_base, const uint8_t* data, std::size_t len);
 // Baud rate the board configured on a UART (0 = never configured).
 uint32_t uart_baud(uint32_t uart_base);
-// A UART's receive line for a peer that times its own bytes (the console,
-// whose input outlives a reset): receive() hands a byte to the receiver
-// now, which drops it while disabled.
-struct UartLine {
-    virtual ~UartLine() = default;
-    virtual void receive(uint8_t byte) = 0;
-    // Ten bit-times at the UART's current baud rate (115200 until set).
-    virtual Time byte_time() = 0;
-};
-UartLine* uart_line(uint32_t uart_base);
+// A byte whose stop bit the UART's receiver has just sampled: for a device
+// that times its own line (at its own baud rate).  Lost while the receiver
+// is disabled.
+void uart_line_in(uint32_t uart_base, uint8_t byte);
 
 // A target on an I2C bus.  A start (or repeated start) addressing it asks
 // whether it acknowledges; then each byte the master clocks is written to

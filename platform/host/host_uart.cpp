@@ -13,7 +13,7 @@ namespace {
 constexpr std::size_t FIFO_DEPTH = 16;
 constexpr std::size_t FIFO_TRIGGER = 2; // 1/8 of the FIFO
 
-struct Uart : sim::UartLine {
+struct Uart {
     uint32_t base = 0;
     uint32_t vector = 0;
     bool enabled = false;
@@ -29,13 +29,13 @@ struct Uart : sim::UartLine {
     std::deque<uint8_t> inbound;
     bool inbound_busy = false;
 
-    sim::Time byte_time() override
+    sim::Time byte_time()
     {
         uint32_t b = baud != 0 ? baud : 115200;
         return 10 * sim::NS_PER_S / b;
     }
 
-    void receive(uint8_t byte) override
+    void receive(uint8_t byte)
     {
         if (!enabled) {
             return; // receiver off: the byte is lost
@@ -147,9 +147,11 @@ uint32_t uart_baud(uint32_t uart_base)
     return u != nullptr ? u->baud : 0;
 }
 
-UartLine* uart_line(uint32_t uart_base)
+void uart_line_in(uint32_t uart_base, uint8_t byte)
 {
-    return uart_of(uart_base);
+    if (Uart* u = uart_of(uart_base)) {
+        u->receive(byte);
+    }
 }
 
 } // namespace sim

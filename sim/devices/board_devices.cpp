@@ -8,6 +8,7 @@
 namespace sim {
 
 void sdcard_boot();
+void instruments_boot();
 
 void devices_boot()
 {
@@ -18,6 +19,8 @@ void devices_boot()
     analog_boot();
     // The microSD card (or an empty socket) on SSI0, PA3 and PL5.
     sdcard_boot();
+    // Instruments on the CTD and optode ports (they read the analog world).
+    instruments_boot();
 }
 
 } // namespace sim

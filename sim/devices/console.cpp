@@ -45,7 +45,7 @@ int g_pty_slave = -1;
 bool g_discard = false;
 bool g_capture = false;
 std::string g_captured;
-UartLine* g_uart = nullptr;
+bool g_attached = false; // attached to UART0 in this boot
 bool g_delivery_pending = false;
 
 Line& line()
@@ -85,6 +85,14 @@ uint8_t input_pop()
     uint8_t b = l.input[l.head];
     l.head = (l.head + 1) % INPUT_QUEUE;
     return b;
+}
+
+// Ten bit-times at the baud rate the firmware set on UART0 (115200 until
+// it sets one).
+Time uart0_byte_time()
+{
+    uint32_t baud = uart_baud(UART0_BASE);
+    return 10 * NS_PER_S / (baud != 0 ? baud : 115200);
 }
 
 Time console_byte_time()
@@ -159,7 +167,7 @@ void console_reset()
     g_discard = false;
     g_capture = false;
     g_captured.clear();
-    g_uart = nullptr;
+    g_attached = false;
     g_delivery_pending = false;
 }
 
@@ -309,31 +317,31 @@ void console_drop_byte(Time at)
 
 void console_boot()
 {
-    g_uart = uart_line(UART0_BASE);
+    g_attached = true;
     g_delivery_pending = false;
     uart_attach(UART0_BASE, &g_peer);
 }
 
 void console_deliver()
 {
-    if (g_delivery_pending || input_count() == 0 || g_uart == nullptr) {
+    if (g_delivery_pending || input_count() == 0 || !g_attached) {
         return;
     }
     Time start = std::max(now(), line().free_at);
     g_delivery_pending = true;
-    schedule(start + g_uart->byte_time(), [] {
+    schedule(start + uart0_byte_time(), [] {
         g_delivery_pending = false;
         uint8_t b = input_pop();
         line().free_at = now();
-        g_uart->receive(b);
+        uart_line_in(UART0_BASE, b);
         console_deliver();
     });
 }
 
 void console_boot_end()
 {
-    if (g_uart != nullptr) {
-        line().baud = static_cast<uint32_t>(10 * NS_PER_S / g_uart->byte_time());
+    if (g_attached) {
+        line().baud = static_cast<uint32_t>(10 * NS_PER_S / uart0_byte_time());
     }
 }
 

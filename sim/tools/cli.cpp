@@ -2,6 +2,7 @@
 #include "sim/tools/cli.h"
 
 #include "sim/devices/analog_world.h"
+#include "sim/devices/instruments/instrument.h"
 #include "sim/run/input_script.h"
 
 #include <cstdint>
@@ -70,6 +71,18 @@ const char* const USAGE =
     "  --card-size MIB      size of a new card image (default 1024; ignored, with\n"
     "                       a note, when the board folder has a card image)\n"
     "\n"
+    "Instruments (see docs/instruments.md):\n"
+    "  --ctd sbe37|aand5860|none\n"
+    "                       instrument on the CTD port (default none)\n"
+    "  --optode-port optode|ocr504|none\n"
+    "                       instrument on the optode port: Aanderaa oxygen\n"
+    "                       optode or OCR-504 radiometer (default none)\n"
+    "  --o2-sat PCT         oxygen saturation of the water (default 95)\n"
+    "  --aand5860-text on|off\n"
+    "                       the 5860 sends descriptor text (default off)\n"
+    "  --ctd-serial N       serial number of the CTD\n"
+    "  --optode-serial N    serial number of the optode port's instrument\n"
+    "\n"
     "Fault injection:\n"
     "  --fault eeprom-program   every EEPROM program operation fails\n"
     "  --fault eeprom-init      EEPROM initialisation reports an error\n"
@@ -81,6 +94,12 @@ const char* const USAGE =
     "  --fault card-no-token    the card never sends a read data token\n"
     "  --fault card-write-reject the card rejects every data block written\n"
     "  --fault card-power-cut=N power is cut right after the N-th sector write\n"
+    "  --fault ctd-F, --fault optode-F\n"
+    "                       the instrument on the CTD or optode port misbehaves;\n"
+    "                       F is silent (never answers), no-line-end (reply\n"
+    "                       without CR LF), long-line (reply over 127 bytes),\n"
+    "                       gap (50 ms pause inside the reply), garbage\n"
+    "                       (nonsense reply), wrong-baud (set to another rate)\n"
     "\n"
     "  -h, --help           this text\n"
     "\n"
@@ -107,6 +126,28 @@ std::string analog_param_check(const std::map<std::string, std::string>& params)
     AnalogParams p;
     std::string err;
     return analog_params_from(params, &p, &err) ? std::string() : err;
+}
+
+std::string instrument_param_check(const std::map<std::string, std::string>& params)
+{
+    InstrumentOptions o;
+    std::string err;
+    return instrument_options_from(params, &o, &err) ? std::string() : err;
+}
+
+// "ctd-F" or "optode-F": fault F of the instrument on that port.
+bool instrument_fault_option(const std::string& v, RunOptions* opts)
+{
+    InstrumentFault f;
+    for (const char* port : {"ctd", "optode"}) {
+        std::string prefix = std::string(port) + "-";
+        if (v.rfind(prefix, 0) == 0 && instrument_fault_from(v.substr(prefix.size()), &f) &&
+            f != InstrumentFault::None) {
+            opts->params[std::string(port) + "_fault"] = v.substr(prefix.size());
+            return true;
+        }
+    }
+    return false;
 }
 
 int usage_error(const std::string& msg)
@@ -172,6 +213,8 @@ std::string parse_fault(const std::string& v, RunOptions* opts)
         opts->params["card_no_read_token"] = "1";
     else if (name == "card-write-reject")
         opts->params["card_write_reject"] = "1";
+    else if (instrument_fault_option(name, opts))
+        known = true;
     else
         known = false;
     if (!known) {
@@ -271,6 +314,17 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
             if (!value(&v))
                 return usage_error("--fault needs a fault name");
             if (std::string err = parse_fault(v, opts); !err.empty())
+                return usage_error(err);
+        } else if (a == "--ctd" || a == "--optode-port" || a == "--o2-sat" || a == "--aand5860-text" ||
+                   a == "--ctd-serial" || a == "--optode-serial") {
+            if (!value(&v))
+                return usage_error(a + " needs a value");
+            std::string key = a.substr(2);
+            for (char& c : key) {
+                c = c == '-' ? '_' : c;
+            }
+            opts->params[key] = v;
+            if (std::string err = instrument_param_check(opts->params); !err.empty())
                 return usage_error(err);
         } else if (a == "--card") {
             if (!value(&v) || (v != "sdhc" && v != "sdv2" && v != "sdv1" && v != "mmc" && v != "none")) {

@@ -16,7 +16,9 @@ set +e
 "$sim" --bogus > /dev/null 2>&1; rc=$?
 set -e
 [ "$rc" -eq 2 ]
-"$sim" --help | grep -q -- "--board DIR"
+# (into a file: grep -q leaving early would cut the pipe under pipefail)
+"$sim" --help > "$dir/help"
+grep -q -- "--board DIR" "$dir/help"
 # A malformed script is refused with the line number.
 printf '1x hello\n' > "$dir/bad"
 if "$sim" --board "$dir/b" --input "$dir/bad" 2> "$dir/err2"; then exit 1; fi

@@ -1,0 +1,260 @@
+// CTD driver: the driver record, the port, the state machine's start and
+// dispatch, the bounded receive wait, QA, and the operator loops shared by
+// the two instrument types.
+#include "instruments/ctd_base.h"
+
+#include "board/board_util.h"
+#include "instruments/instrument_text.h"
+#include "operator/user_io.h"
+#include "platform/platform.h"
+#include "records/system_data.h"
+#include "serial/uart4.h"
+#include "serial/uartstdio.h"
+
+#include <cstdio>
+
+ctdDriver ctd;
+
+namespace {
+
+constexpr unsigned char CTRL_X = 0x18;
+
+uint32_t tick_now()
+{
+    return static_cast<uint32_t>(Timer_10ms(0));
+}
+
+// Refuses a configured type without a driver.  The supply goes off again
+// and buf says why, so the record does not carry an earlier reply.
+int ctd_refuse_type(unsigned int type)
+{
+    uprintf("Error: sys_data.data_cfg[CFG_CTD] = %u, no driver for this CTD type, Config -> Data Fields\r\n",
+            type);
+    std::snprintf(ctd.buf, sizeof ctd.buf, "CTD Err: no driver for CTD type %u, Config -> Data Fields", type);
+    wait_consoleTx();
+    ctd_close();
+    ctd.state = 0;
+    return 0;
+}
+
+int ctd_start()
+{
+    ctd_init();
+    ctd_open();
+    ms_delay(1);
+    ctd_flushRx();
+    ctd_flushTx(true);
+    ctd.old_tick10ms = tick_now();
+    ctd.type = 0;
+    // No reading of this transaction yet: a failure must not leave the
+    // values, or the salinity the external pH uses, of an earlier sample.
+    ctd.tempC = 0.0f;
+    ctd.salt = 0.0f;
+    ctd.condo = 0.0f;
+    sys_samp.sensor_sal = sys_data.default_sal;
+    unsigned int configured = sys_data.data_cfg[CFG_CTD];
+    switch (configured) {
+    case CTD_TYPE_SBE37:
+        ctd.type = 1;
+        return ST_CTD_SBE37_CMD;
+    case CTD_TYPE_AAND5860:
+        ctd.type = 2;
+        return ST_CTD_PWR_RESP;
+    default:
+        return ctd_refuse_type(configured);
+    }
+}
+
+} // namespace
+
+void ctd_init()
+{
+    uart4_init();
+    uart4_setup(9600, 16000000);
+    uart4_echo_set(false);
+}
+
+void ctd_open()
+{
+    pwr_ctd_on();
+    ctd.state = 0;
+    ctd.bufIndx = 0;
+}
+
+void ctd_close()
+{
+    pwr_ctd_off();
+}
+
+unsigned char ctd_getc()
+{
+    return uart4_rx_byte();
+}
+
+void ctd_putc(unsigned char c)
+{
+    uart4_tx_byte(c);
+}
+
+int ctd_rxBytesAvail()
+{
+    return uart4_rx_bytes_avail();
+}
+
+void ctd_flushRx()
+{
+    uart4_rx_bufr_flush();
+}
+
+void ctd_flushTx(bool /*discardFlg*/)
+{
+    uart4_tx_bufr_flush(true);
+}
+
+int ctd_write(const char* pcBuf, uint32_t ui32Len)
+{
+    return uart4_write(pcBuf, ui32Len);
+}
+
+void ctd_send(const char* bytes, uint32_t len)
+{
+    for (uint32_t i = 0; i < len; ++i) {
+        ctd_putc(static_cast<unsigned char>(bytes[i]));
+    }
+}
+
+int ctd_fail(const char* text)
+{
+    instrument_text_set(ctd.buf, text);
+    wait_consoleTx();
+    ctd_close();
+    ctd.state = -1;
+    return 0;
+}
+
+int ctd_stateMachine(int ctdState)
+{
+    ctd.state = ctdState;
+    switch (ctdState) {
+    case ST_CTD_IDLE:
+        ctd.state = 0;
+        return 0;
+    case ST_CTD_INIT:
+        return ctd_start();
+    case ST_CTD_SBE37_CMD:
+    case ST_CTD_SBE37_RX:
+        return ctd_microCat_step(ctdState);
+    case ST_CTD_PWR_RESP:
+    case ST_CTD_AAND_RX:
+        return ctd_Aand5860_step(ctdState);
+    default:
+        ctd.type = 0;
+        return ctd_fail("CTD driver Err: statemachine in an unknown state");
+    }
+}
+
+uint32_t wait_ctdRx(uint32_t maxWait_10msTick)
+{
+    uint32_t start = tick_now();
+    for (;;) {
+        if (ctd_rxBytesAvail() > 0) {
+            return tick_now() - start;
+        }
+        SysCtlDelay(DELAY_COUNTS_PER_MS / 2);
+        uint32_t now = tick_now();
+        if (maxWait_10msTick != 0 && now - start >= maxWait_10msTick) {
+            return maxWait_10msTick;
+        }
+        if (now < start) {
+            uprintf("DEBUG: wait_ctdRx 10msTick timer rolled over\r\n");
+            return 0;
+        }
+    }
+}
+
+uint32_t ctd_qa_test()
+{
+    int st = ctd_stateMachine(ST_CTD_INIT);
+    while (st != 0) {
+        st = ctd_stateMachine(st);
+    }
+    return ctd.state != -1 ? 1 : 0;
+}
+
+void ctd_print_buf()
+{
+    uprintf("%s", ctd.buf);
+}
+
+void ctd_pass_through(bool crlf_for_cr)
+{
+    for (;;) {
+        bool busy = false;
+        if (ctd_rxBytesAvail() > 0) {
+            char c = static_cast<char>(ctd_getc());
+            UARTwrite(&c, 1);
+            busy = true;
+        }
+        if (UARTRxBytesAvail() > 0) {
+            unsigned char c = UARTgetc();
+            if (c == CTRL_X) {
+                break;
+            }
+            if (c == '\r' && crlf_for_cr) {
+                ctd_send("\r\n", 2);
+            } else {
+                ctd_putc(c);
+            }
+            busy = true;
+        }
+        if (!busy) {
+            platform_idle();
+        }
+    }
+}
+
+void ctd_analyzer_print(unsigned char c, uint32_t* last_tick)
+{
+    uint32_t now = tick_now();
+    // Control bytes would move the terminal's cursor or (a NUL) cut the
+    // line short; the hex value shows them.
+    unsigned char shown = (c >= 0x20 && c < 0x7F) ? c : '.';
+    uprintf("RX: %c [0x%02x] ", shown, c);
+    uprintf(" time = %u msec\r\n", static_cast<unsigned int>((now - *last_tick) * 10u));
+    *last_tick = now;
+}
+
+void ctd_analyzer_run(void (*react)(int c))
+{
+    ctd_init();
+    for (;;) {
+        uprintf("open\r\n");
+        ctd_open();
+        react(-1);
+        uint32_t last = tick_now();
+        for (;;) {
+            bool busy = false;
+            if (ctd_rxBytesAvail() > 0) {
+                unsigned char c = ctd_getc();
+                ctd_analyzer_print(c, &last);
+                react(c);
+                busy = true;
+            }
+            if (UARTRxBytesAvail() > 0) {
+                if (UARTgetc() == CTRL_X) {
+                    break;
+                }
+                busy = true;
+            }
+            if (!busy) {
+                platform_idle();
+            }
+        }
+        ctd_close();
+        ms_delay(500);
+        if (UARTPeek(CTRL_X) >= 0) {
+            UARTFlushRx();
+            return;
+        }
+    }
+}
