@@ -9,6 +9,7 @@
 
 #include "platform/host/sim_core.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -75,5 +76,12 @@ uint8_t* eeprom_image();
 
 // Timeline of board lines and PWM settings: "time_s line level".
 void timeline(const std::string& what, int value);
+
+// Memory that survives resets within one run: a fixed area shared by every
+// boot; models that must keep state across a reset (noise generators, card
+// state, console input on its way, counters of the run) take a slice of it.
+// The same name gives the same slice in every boot; it starts zeroed.
+// Returns nullptr when the area is exhausted.
+void* shared_area(const char* name, std::size_t size);
 
 } // namespace sim

@@ -1,10 +1,13 @@
 // What the device models get from the run that carries the board.
 //
 // Device models attach to the chip through the peripheral they hang on
-// (platform/host/host_periph.h, sim_core.h); their settings, their files
-// in the board folder and the memory that survives a reset come from the
-// run machinery (sim/run), which provides the functions declared here.
+// (platform/host/host_periph.h, sim_core.h); their settings and their files
+// in the board folder come from the run machinery (sim/run), which provides
+// the functions declared here, as it provides the memory that survives a
+// reset (shared_area(), platform/host/chip.h).
 #pragma once
+
+#include "platform/host/chip.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -26,13 +29,6 @@ const DeviceFaults& device_faults();
 
 // Path of a file in the board folder.
 std::string board_path(const char* name);
-
-// Memory that survives resets within one run: a fixed area shared by every
-// boot; device models that must keep state across a reset (noise
-// generators, card state, console input on its way) take a slice of it.
-// The same name gives the same slice in every boot; it starts zeroed.
-// Returns nullptr when the area is exhausted.
-void* shared_area(const char* name, std::size_t size);
 
 // The FRAM array (256 bytes), kept in the board folder.
 constexpr uint32_t FRAM_BYTES = 256;
