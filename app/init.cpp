@@ -3,9 +3,11 @@
 
 #include "board/board_util.h"
 #include "board/init_TM4C123GH6PGE_144pin.h"
+#include "board/pwm.h"
 #include "platform/platform.h"
 #include "records/i2c_fram.h"
 #include "records/system.h"
+#include "sampling/sample.h"
 #include "serial/uartstdio.h"
 #include "storage/microsd.h"
 #include "operator/user_io.h"
@@ -32,6 +34,7 @@ void init()
                 static_cast<unsigned>(SysCtlClockGet()));
     }
 
+    pwm_init();
     fram_init();
     retrieveSysDataVariables();
 
@@ -49,4 +52,6 @@ void init()
             uprintf("\r\nError: MicroSD card is not detected\r\n");
         }
     }
+
+    pump_var_init();
 }

@@ -2,14 +2,18 @@
 #include "app/main.h"
 
 #include "app/deploy.h"
+#include "app/help.h"
 #include "app/sleep.h"
+#include "app/test.h"
 #include "app/version.h"
 #include "board/board_util.h"
+#include "operator/config.h"
 #include "operator/user_io.h"
 #include "platform/platform.h"
 #include "records/system.h"
 #include "sampling/sample.h"
 #include "serial/uartstdio.h"
+#include "storage/file_shell.h"
 
 #include <cstring>
 
@@ -30,6 +34,15 @@ bool supply_low(float* volts)
 void run_menu_selection(unsigned char key)
 {
     switch (key) {
+    case '1':
+        configuration_menu();
+        break;
+    case '2':
+        deploy(START);
+        break;
+    case '3':
+        test_menu();
+        break;
     case '4':
         sleep(IDLE, 0);
         break;
@@ -43,12 +56,17 @@ void run_menu_selection(unsigned char key)
             uprintf("\r\nMicro SD card disabled, file commands are not available\r\n");
             uprintf(
                 "   To enable, use 1-Config -> A-App Config to edit app_cfg[APPCFG_MICROSD_ENABLE]=1\r\n");
+        } else {
+            viewFiles();
         }
         break;
     }
+    case 'H':
+    case 'h':
+        help_menu();
+        break;
     default:
-        // Configure, deploy, test, files and help are added with their
-        // modules; any other key only shows the menu again.
+        // Any other key only shows the menu again.
         break;
     }
 }

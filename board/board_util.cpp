@@ -1,6 +1,7 @@
 // Board lines, indicators, timebase and delays.
 #include "board/board_util.h"
 
+#include "board/pwm.h"
 #include "platform/platform.h"
 #include "storage/diskio.h"
 
@@ -111,23 +112,26 @@ int uSD_present()
     return GPIOPinRead(GPIO_PORTL_BASE, GPIO_PIN_5) == 0 ? 1 : 0;
 }
 
-// The PWM drive keeps a copy of the solenoid and pump line states; until it
-// is built the lines are switched alone.
+// The PWM drive keeps a copy of the solenoid and pump supply states.
 void pwr_soln_on()
 {
     line_high(GPIO_PORTG_BASE, GPIO_PIN_1 | GPIO_PIN_3);
+    pwmSoln.gpio = 1;
 }
 void pwr_soln_off()
 {
     line_low(GPIO_PORTG_BASE, GPIO_PIN_1 | GPIO_PIN_3);
+    pwmSoln.gpio = 0;
 }
 void pump_on()
 {
     pwr_aux_pwr1_on();
+    pwmPump.gpio = 1;
 }
 void pump_off()
 {
     pwr_aux_pwr1_off();
+    pwmPump.gpio = 0;
 }
 void pump1_on()
 {

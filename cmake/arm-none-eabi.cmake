@@ -24,6 +24,8 @@ find_program(CMAKE_OBJCOPY ${VARVE_TOOLCHAIN_PREFIX}objcopy REQUIRED)
 find_program(CMAKE_SIZE ${VARVE_TOOLCHAIN_PREFIX}size REQUIRED)
 find_program(CMAKE_NM ${VARVE_TOOLCHAIN_PREFIX}nm REQUIRED)
 find_program(VARVE_READELF ${VARVE_TOOLCHAIN_PREFIX}readelf REQUIRED)
+find_program(CMAKE_OBJDUMP ${VARVE_TOOLCHAIN_PREFIX}objdump REQUIRED)
+find_program(VARVE_CXXFILT ${VARVE_TOOLCHAIN_PREFIX}c++filt REQUIRED)
 
 # Compiler checks build a static library: there is no start-up code or
 # linker script to link a test executable with.
@@ -32,9 +34,15 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 set(VARVE_CPU_FLAGS "-mcpu=cortex-m4 -mthumb -mfloat-abi=hard -mfpu=fpv4-sp-d16")
 set(VARVE_LIBC_FLAGS "--specs=picolibc.specs -DPICOLIBC_DOUBLE_PRINTF_SCANF -D_DEFAULT_SOURCE")
 
-set(CMAKE_C_FLAGS_INIT "${VARVE_CPU_FLAGS} ${VARVE_LIBC_FLAGS} -ffunction-sections -fdata-sections")
+# -g: debug information for gdb (in the ELF file only; the code and
+# firmware.bin are the same with and without it).  -fcallgraph-info=su: a
+# .ci file beside each object with the compiler's stack use of every
+# function and its calls, read by scripts/stack-usage.py.
+set(VARVE_ANALYSIS_FLAGS "-g -fcallgraph-info=su")
+
+set(CMAKE_C_FLAGS_INIT "${VARVE_CPU_FLAGS} ${VARVE_LIBC_FLAGS} ${VARVE_ANALYSIS_FLAGS} -ffunction-sections -fdata-sections")
 set(CMAKE_CXX_FLAGS_INIT
-    "${VARVE_CPU_FLAGS} ${VARVE_LIBC_FLAGS} -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti -fno-threadsafe-statics")
+    "${VARVE_CPU_FLAGS} ${VARVE_LIBC_FLAGS} ${VARVE_ANALYSIS_FLAGS} -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti -fno-threadsafe-statics")
 set(CMAKE_ASM_FLAGS_INIT "${VARVE_CPU_FLAGS} -x assembler-with-cpp")
 # The link also gets the compiler flags above (CPU, picolibc specs, printf
 # variant).  -nostartfiles: the project's own reset code (platform/target)

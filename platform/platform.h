@@ -194,6 +194,7 @@ constexpr uint32_t GPIO_PH2_SSI3RX = gpio_pin_mux(7, 2, 2);
 constexpr uint32_t GPIO_PH3_SSI3TX = gpio_pin_mux(7, 3, 2);
 constexpr uint32_t GPIO_PJ2_U5RX = gpio_pin_mux(8, 2, 1);
 constexpr uint32_t GPIO_PJ3_U5TX = gpio_pin_mux(8, 3, 1);
+constexpr uint32_t GPIO_PG3_M1PWM1 = gpio_pin_mux(6, 3, 5);
 
 void GPIOPinConfigure(uint32_t ui32PinConfig);
 void GPIOPinTypeGPIOOutput(uint32_t ui32Port, uint8_t ui8Pins);
@@ -203,6 +204,8 @@ void GPIOPinTypeI2C(uint32_t ui32Port, uint8_t ui8Pins);    // data line, open d
 void GPIOPinTypeI2CSCL(uint32_t ui32Port, uint8_t ui8Pins); // clock line, push-pull
 void GPIOPinTypeSSI(uint32_t ui32Port, uint8_t ui8Pins);
 void GPIOPinTypeADC(uint32_t ui32Port, uint8_t ui8Pins);
+// PWM output: the generator drives the pin (alternate function, digital).
+void GPIOPinTypePWM(uint32_t ui32Port, uint8_t ui8Pins);
 void GPIOPadConfigSet(uint32_t ui32Port, uint8_t ui8Pins, uint32_t ui32Strength, uint32_t ui32PadType);
 // Writes ui8Val to the pins selected by ui8Pins (bit-masked write).
 void GPIOPinWrite(uint32_t ui32Port, uint8_t ui8Pins, uint8_t ui8Val);
@@ -241,6 +244,10 @@ bool UARTCharsAvail(uint32_t ui32Base);
 int32_t UARTCharGetNonBlocking(uint32_t ui32Base);
 bool UARTSpaceAvail(uint32_t ui32Base);
 bool UARTCharPutNonBlocking(uint32_t ui32Base, unsigned char ucData);
+// Puts one byte into the transmit FIFO, waiting for room while the FIFO is
+// full (the UART empties it at its baud rate).  The target gives up after
+// about 100 ms, so a UART that is switched off cannot hang the caller.
+void UARTCharPut(uint32_t ui32Base, unsigned char ucData);
 // True while the transmitter still shifts bits out.
 bool UARTBusy(uint32_t ui32Base);
 
@@ -392,6 +399,7 @@ constexpr uint32_t PWM_OUT_5_BIT = 0x20u;
 constexpr uint32_t PWM_OUT_6_BIT = 0x40u;
 constexpr uint32_t PWM_OUT_7_BIT = 0x80u;
 constexpr uint32_t SYSCTL_PWMDIV_1 = 0x00000000u;
+constexpr uint32_t SYSCTL_PWMDIV_8 = 0x00140000u;
 constexpr uint32_t SYSCTL_PWMDIV_64 = 0x001E0000u;
 
 void SysCtlPWMClockSet(uint32_t ui32Config);
@@ -401,3 +409,10 @@ void PWMPulseWidthSet(uint32_t ui32Base, uint32_t ui32PWMOut, uint32_t ui32Width
 void PWMOutputState(uint32_t ui32Base, uint32_t ui32PWMOutBits, bool bEnable);
 void PWMGenEnable(uint32_t ui32Base, uint32_t ui32Gen);
 void PWMGenDisable(uint32_t ui32Base, uint32_t ui32Gen);
+
+// ---------------------------------------------------------------------------
+// Debug output: text for a debugger, never sent on a UART.  Target: ITM
+// stimulus port 0 (SWO) while a debugger has enabled it, otherwise dropped.
+// Host: the file given to the simulator with --debug-out, otherwise dropped.
+// ---------------------------------------------------------------------------
+void platform_debug_write(const char* pcText, uint32_t ui32Len);

@@ -17,6 +17,48 @@ uint32_t* sys_data_words(uint32_t byte_offset)
     return reinterpret_cast<uint32_t*>(reinterpret_cast<unsigned char*>(&sys_data) + byte_offset);
 }
 
+// Words compared per EEPROM read.
+constexpr uint32_t COMPARE_WORDS = 16;
+
+// Stores `bytes` of `data` at EEPROM `address`, programming only the words
+// that differ from what the EEPROM holds (each run of differing words in
+// one operation).  The stored image is the same as after programming every
+// word, but an unchanged record costs no program cycles: the record is
+// stored at every wake of a deployment, and EEPROM endurance is limited.
+// Returns the first non-zero program status, or 0.
+uint32_t program_changed_words(const uint32_t* data, uint32_t address, uint32_t bytes)
+{
+    const uint32_t words = bytes / 4;
+    uint32_t stored[COMPARE_WORDS];
+    uint32_t run_start = 0;
+    uint32_t run_len = 0;
+    for (uint32_t base = 0; base < words; base += COMPARE_WORDS) {
+        const uint32_t n = words - base < COMPARE_WORDS ? words - base : COMPARE_WORDS;
+        EEPROMRead(stored, address + base * 4, n * 4);
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t w = base + i;
+            if (data[w] != stored[i]) {
+                if (run_len == 0) {
+                    run_start = w;
+                }
+                ++run_len;
+                continue;
+            }
+            if (run_len != 0) {
+                uint32_t status = EEPROMProgram(data + run_start, address + run_start * 4, run_len * 4);
+                if (status != 0) {
+                    return status;
+                }
+                run_len = 0;
+            }
+        }
+    }
+    if (run_len != 0) {
+        return EEPROMProgram(data + run_start, address + run_start * 4, run_len * 4);
+    }
+    return 0;
+}
+
 } // namespace
 
 void retrieveSysDataVariables()
@@ -33,10 +75,10 @@ void retrieveSysDataVariables()
 uint32_t storeSysDataVariables()
 {
     storeSysSampFRAMVariables();
-    uint32_t status = EEPROMProgram(sys_data_words(0), SYS_DATA_EEPROM_ADDR, SYS_DATA_HEAD_BYTES);
+    uint32_t status = program_changed_words(sys_data_words(0), SYS_DATA_EEPROM_ADDR, SYS_DATA_HEAD_BYTES);
     if (status == 0) {
-        status = EEPROMProgram(sys_data_words(SYS_DATA_HEAD_BYTES), SYS_DATA_TAIL_EEPROM_ADDR,
-                               SYS_DATA_TAIL_BYTES);
+        status = program_changed_words(sys_data_words(SYS_DATA_HEAD_BYTES), SYS_DATA_TAIL_EEPROM_ADDR,
+                                       SYS_DATA_TAIL_BYTES);
     }
     return status;
 }

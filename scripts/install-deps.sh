@@ -9,7 +9,8 @@ packages=(
   gcc-arm-none-eabi binutils-arm-none-eabi
   picolibc-arm-none-eabi libstdc++-arm-none-eabi-picolibc
   dosfstools mtools lrzsz socat picocom
-  python3
+  python3 gnuplot-nox
+  qemu-system-arm gdb-multiarch
 )
 
 missing=()

@@ -1,22 +1,40 @@
 #!/usr/bin/env bash
-# Memory use of the firmware image, and a check that the image can boot.
+# Memory use of the firmware image, its stack depth, and a check that the
+# image can boot.
 #
-#   size-report.sh FIRMWARE.elf [REPORT_FILE]
+#   size-report.sh FIRMWARE.elf [REPORT_FILE [BUILD_DIR]]
 #
 # Prints text/data/bss and the flash and RAM use (RAM = data + bss + stack)
 # against the TM4C123GH6PGE's 256 KiB of flash and 32 KiB of SRAM, and
 # fails when either is exceeded.  It also checks that the vector table is
 # at address 0, that entry 0 is the top of the stack and that entry 1 is
-# ResetISR with the Thumb bit set.  REPORT_FILE receives the report only
-# when every check passes.
-# Tools: $READELF, $NM and $OBJCOPY, default arm-none-eabi-*.
+# ResetISR with the Thumb bit set.
+#
+# With BUILD_DIR (the build tree, whose .ci files hold the compiler's stack
+# figures) it adds the worst-case stack depth by static analysis
+# (stack-usage.py; fails above the 4 KiB stack), the stack depth measured
+# under QEMU (qemu-console.py, when qemu-system-arm and gdb-multiarch are
+# installed; never fails the build) and flash and RAM by module from
+# FIRMWARE.map (module-sizes.py).
+#
+# REPORT_FILE receives the report, with the deepest call paths, only when
+# every check passes.
+# Tools: $READELF, $NM, $OBJCOPY, $OBJDUMP and $CXXFILT, default
+# arm-none-eabi-*.
 set -euo pipefail
 
-elf=${1:?usage: size-report.sh FIRMWARE.elf [REPORT_FILE]}
+elf=${1:?usage: size-report.sh FIRMWARE.elf [REPORT_FILE [BUILD_DIR]]}
 report_file=${2:-}
+build_dir=${3:-}
 READELF=${READELF:-arm-none-eabi-readelf}
 NM=${NM:-${READELF%readelf}nm}
 OBJCOPY=${OBJCOPY:-${READELF%readelf}objcopy}
+export OBJDUMP=${OBJDUMP:-${READELF%readelf}objdump}
+export CXXFILT=${CXXFILT:-${READELF%readelf}c++filt}
+export READELF
+scripts=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(dirname "$scripts")
+STACK_GOAL=3072
 
 FLASH_BYTES=$((256 * 1024))
 RAM_BYTES=$((32 * 1024))
@@ -49,7 +67,7 @@ text=$((flash - data))
 percent() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", 100.0 * a / b }'; }
 
 out=$(mktemp)
-trap 'rm -f "$out" "$out.vectors"' EXIT
+trap 'rm -f "$out" "$out.vectors" "$out.paths" "$out.measured"' EXIT
 {
   echo "Memory use of $(basename "$elf"):"
   printf '  text %d  data %d  bss %d  stack %d (bytes)\n' "$text" "$data" "$bss" "$stack"
@@ -95,6 +113,21 @@ else
   if [ "$status" -eq 0 ]; then
     echo "  boot: vector table at 0x00000000, SP 0x$entry0, reset 0x$entry1 (Thumb)" | tee -a "$out"
   fi
+fi
+
+if [ -n "$build_dir" ]; then
+  map=${elf%.elf}.map
+  # Static worst case; its deepest paths go to the report file only.
+  if python3 "$scripts/stack-usage.py" --elf "$elf" --map "$map" --build-dir "$build_dir" \
+      --bounds "$scripts/stack-bounds.txt" --goal "$STACK_GOAL" --paths > "$out.paths"; then :; else status=1; fi
+  sed '/deepest .* path:/,$d' "$out.paths" | tee -a "$out"
+  # Measured: a failed run is reported, not fatal (the QEMU test fails).
+  python3 "$scripts/qemu-console.py" --measure --timeout 30 --elf "$elf" --source-dir "$source_dir" \
+    --exchange "$source_dir/tests/qemu/exchange.txt" > "$out.measured" ||
+    echo "  stack, measured under QEMU: not measured (qemu-console.py failed)" > "$out.measured"
+  tee -a "$out" < "$out.measured"
+  python3 "$scripts/module-sizes.py" --map "$map" --build-dir "$build_dir" | tee -a "$out"
+  sed -n '/deepest .* path:/,$p' "$out.paths" >> "$out"
 fi
 
 if [ "$status" -eq 0 ] && [ -n "$report_file" ]; then

@@ -41,4 +41,28 @@ struct I2cTarget {
 };
 void i2c_attach(uint32_t i2c_base, uint8_t address, I2cTarget* target);
 
+// PWM module 1 as the firmware left it (generator 0, output 1 on PG3).
+struct PwmView {
+    uint32_t clock_config = 0; // last SysCtlPWMClockSet value
+    bool configured = false;   // a generator was configured
+    uint32_t gen0_period = 0;
+    bool gen0_enabled = false;
+    uint32_t out1_width = 0;
+    bool out1_enabled = false;
+    int pg3_duty_permille = -1; // -1: the PWM does not drive PG3
+};
+PwmView pwm1_view();
+void pwm_models_boot();
+
+// EEPROM words programmed since the start of the run (every boot counted).
+uint64_t eeprom_words_programmed();
+
+// The chip's trace port (what a debugger reads, platform_debug_write): text
+// goes to the attached probe, if any (attached again at every boot).
+struct TracePeer {
+    virtual ~TracePeer() = default;
+    virtual void trace_write(const char* text, uint32_t len) = 0;
+};
+void trace_attach(TracePeer* peer);
+
 } // namespace sim

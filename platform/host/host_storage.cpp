@@ -14,6 +14,12 @@
 namespace {
 // Programming one word takes about 110 us on the chip.
 constexpr sim::Time EEPROM_WORD_NS = 110 * sim::NS_PER_US;
+
+// Words programmed in this run, over every boot.
+uint64_t* eeprom_word_counter()
+{
+    return static_cast<uint64_t*>(sim::shared_area("eeprom_words_programmed", sizeof(uint64_t)));
+}
 } // namespace
 
 uint32_t EEPROMInit()
@@ -58,8 +64,21 @@ uint32_t EEPROMProgram(const uint32_t* pui32Data, uint32_t ui32Address, uint32_t
     }
     std::memcpy(sim::eeprom_image() + ui32Address, pui32Data, ui32Count);
     sim::consume(static_cast<sim::Time>(ui32Count / 4) * EEPROM_WORD_NS);
+    if (uint64_t* words = eeprom_word_counter(); words != nullptr) {
+        *words += ui32Count / 4;
+    }
     return 0;
 }
+
+namespace sim {
+
+uint64_t eeprom_words_programmed()
+{
+    const uint64_t* words = eeprom_word_counter();
+    return words != nullptr ? *words : 0;
+}
+
+} // namespace sim
 
 // --- Hibernation module ----------------------------------------------------------------
 

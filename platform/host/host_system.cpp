@@ -5,12 +5,16 @@
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <array>
 #include <set>
 
 namespace {
 
+void pwm_show();
+
 uint32_t g_clock_hz = PIOSC_HZ;
+sim::TracePeer* g_trace = nullptr;
 std::set<uint32_t> g_enabled_periph;
 uint32_t g_systick_period = 0;
 bool g_systick_on = false;
@@ -68,6 +72,13 @@ void system_models_boot()
     g_systick_period = 0;
     g_systick_on = false;
     g_systick_event = 0;
+    pwm_models_boot();
+    g_trace = nullptr;
+}
+
+void trace_attach(TracePeer* peer)
+{
+    g_trace = peer;
 }
 
 } // namespace sim
@@ -284,6 +295,11 @@ void GPIOPinTypeADC(uint32_t p, uint8_t pins)
 {
     set_pins_mode(p, pins, sim::PinMode::Analog);
 }
+void GPIOPinTypePWM(uint32_t p, uint8_t pins)
+{
+    set_pins_mode(p, pins, sim::PinMode::Peripheral);
+    pwm_show();
+}
 void GPIOPadConfigSet(uint32_t, uint8_t, uint32_t, uint32_t)
 {
     sim::register_access();
@@ -314,24 +330,95 @@ int32_t GPIOPinRead(uint32_t ui32Port, uint8_t ui8Pins)
 }
 
 // --- PWM (module 1): settings are kept and shown on the timeline -------------------
+//
+// Output 1 of generator 0 is routed to PG3 on this board: while the generator
+// and the output are enabled and PG3 is a PWM pin, the timeline shows the
+// duty in per mille as "PG3_PWM"; -1 when the PWM stops driving the pin.
 
-void SysCtlPWMClockSet(uint32_t)
+namespace {
+
+struct PwmModel {
+    uint32_t clock_config = 0;
+    bool configured = false;
+    uint32_t period[4] = {};
+    bool gen_enabled[4] = {};
+    uint32_t width[8] = {};
+    uint32_t out_enabled = 0;
+    int pg3_shown = -1; // duty last shown on the timeline
+};
+PwmModel g_pwm;
+
+int gen_index(uint32_t gen)
 {
+    return static_cast<int>((gen >> 6) - 1) & 3;
+}
+
+int pg3_duty_permille()
+{
+    if (!g_pwm.gen_enabled[0] || (g_pwm.out_enabled & PWM_OUT_1_BIT) == 0 ||
+        sim::gpio_mode('G', 3) != sim::PinMode::Peripheral || g_pwm.period[0] == 0) {
+        return -1;
+    }
+    uint32_t width = std::min(g_pwm.width[1], g_pwm.period[0]);
+    return static_cast<int>(width * 1000u / g_pwm.period[0]);
+}
+
+void pwm_show()
+{
+    int duty = pg3_duty_permille();
+    if (duty != g_pwm.pg3_shown) {
+        g_pwm.pg3_shown = duty;
+        sim::timeline("PG3_PWM", duty);
+    }
+}
+
+} // namespace
+
+namespace sim {
+
+void pwm_models_boot()
+{
+    g_pwm = PwmModel{};
+}
+
+PwmView pwm1_view()
+{
+    PwmView v;
+    v.clock_config = g_pwm.clock_config;
+    v.configured = g_pwm.configured;
+    v.gen0_period = g_pwm.period[0];
+    v.gen0_enabled = g_pwm.gen_enabled[0];
+    v.out1_width = g_pwm.width[1];
+    v.out1_enabled = (g_pwm.out_enabled & PWM_OUT_1_BIT) != 0;
+    v.pg3_duty_permille = pg3_duty_permille();
+    return v;
+}
+
+} // namespace sim
+
+void SysCtlPWMClockSet(uint32_t ui32Config)
+{
+    g_pwm.clock_config = ui32Config;
     sim::register_access();
 }
 void PWMGenConfigure(uint32_t, uint32_t, uint32_t)
 {
+    g_pwm.configured = true;
     sim::register_access();
 }
 void PWMGenPeriodSet(uint32_t, uint32_t ui32Gen, uint32_t ui32Period)
 {
+    g_pwm.period[gen_index(ui32Gen)] = ui32Period;
     sim::timeline("PWM1_GEN" + std::to_string(ui32Gen >> 6) + "_PERIOD", static_cast<int>(ui32Period));
     sim::register_access();
+    pwm_show();
 }
 void PWMPulseWidthSet(uint32_t, uint32_t ui32PWMOut, uint32_t ui32Width)
 {
+    g_pwm.width[ui32PWMOut & 0x7] = ui32Width;
     sim::timeline("PWM1_OUT" + std::to_string(ui32PWMOut & 0x7) + "_WIDTH", static_cast<int>(ui32Width));
     sim::register_access();
+    pwm_show();
 }
 void PWMOutputState(uint32_t, uint32_t ui32PWMOutBits, bool bEnable)
 {
@@ -340,13 +427,30 @@ void PWMOutputState(uint32_t, uint32_t ui32PWMOutBits, bool bEnable)
             sim::timeline("PWM1_OUT" + std::to_string(i), bEnable ? 1 : 0);
         }
     }
+    g_pwm.out_enabled =
+        bEnable ? (g_pwm.out_enabled | (ui32PWMOutBits & 0xFFu)) : (g_pwm.out_enabled & ~ui32PWMOutBits);
     sim::register_access();
+    pwm_show();
 }
-void PWMGenEnable(uint32_t, uint32_t)
+void PWMGenEnable(uint32_t, uint32_t ui32Gen)
+{
+    g_pwm.gen_enabled[gen_index(ui32Gen)] = true;
+    sim::register_access();
+    pwm_show();
+}
+void PWMGenDisable(uint32_t, uint32_t ui32Gen)
+{
+    g_pwm.gen_enabled[gen_index(ui32Gen)] = false;
+    sim::register_access();
+    pwm_show();
+}
+
+// --- Trace port: debug output for a debugger, never on a UART ----------------------
+
+void platform_debug_write(const char* pcText, uint32_t ui32Len)
 {
     sim::register_access();
-}
-void PWMGenDisable(uint32_t, uint32_t)
-{
-    sim::register_access();
+    if (g_trace != nullptr) {
+        g_trace->trace_write(pcText, ui32Len);
+    }
 }

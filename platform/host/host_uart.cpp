@@ -281,3 +281,23 @@ bool UARTBusy(uint32_t ui32Base)
     }
     return busy;
 }
+
+void UARTCharPut(uint32_t ui32Base, unsigned char ucData)
+{
+    Uart* u = uart_of(ui32Base);
+    if (u == nullptr) {
+        sim::register_access();
+        return;
+    }
+    // Waits while the FIFO is full, as the chip does; gives up after 100 ms
+    // like the target backend (a disabled UART never empties its FIFO).
+    const sim::Time give_up = sim::now() + 100 * sim::NS_PER_MS;
+    while (u->tx_fifo.size() >= FIFO_DEPTH) {
+        if (sim::now() >= give_up) {
+            sim::register_access();
+            return;
+        }
+        sim::idle();
+    }
+    UARTCharPutNonBlocking(ui32Base, ucData);
+}

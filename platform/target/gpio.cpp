@@ -173,6 +173,11 @@ void GPIOPinTypeSSI(uint32_t ui32Port, uint8_t ui8Pins)
     pin_type_peripheral(ui32Port, ui8Pins, GPIO_PIN_TYPE_STD);
 }
 
+void GPIOPinTypePWM(uint32_t ui32Port, uint8_t ui8Pins)
+{
+    pin_type_peripheral(ui32Port, ui8Pins, GPIO_PIN_TYPE_STD);
+}
+
 // Analog input: input direction, alternate function on, digital off,
 // analog isolation off.
 void GPIOPinTypeADC(uint32_t ui32Port, uint8_t ui8Pins)

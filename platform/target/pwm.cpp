@@ -7,6 +7,8 @@ using namespace tm4c;
 namespace {
 
 constexpr uint32_t PWM0_BASE_ADDR = 0x40028000u;
+// Generator actions of a steady low output: drive low at zero and at LOAD.
+constexpr uint32_t PWM_ACTIONS_LOW = (2u << 0) | (2u << 2);
 
 bool valid_pwm(uint32_t base)
 {
@@ -52,7 +54,10 @@ void PWMGenPeriodSet(uint32_t ui32Base, uint32_t ui32Gen, uint32_t ui32Period)
     pwm(ui32Base, ui32Gen + PWM_GEN_LOAD) = load & 0xFFFFu;
 }
 
-// High time in PWM clocks; a width beyond the period saturates.
+// High time in PWM clocks; a width beyond the period saturates.  A width of
+// 0 would put the compare value on LOAD, where the compare-down action never
+// happens and the output would stay high: the output's actions then drive
+// it low at zero and at LOAD instead, so 0 is a steady low.
 void PWMPulseWidthSet(uint32_t ui32Base, uint32_t ui32PWMOut, uint32_t ui32Width)
 {
     uint32_t gen = ui32PWMOut & ~0x3Fu;
@@ -65,6 +70,15 @@ void PWMPulseWidthSet(uint32_t ui32Base, uint32_t ui32PWMOut, uint32_t ui32Width
     uint32_t compare = width >= load ? 0u : load - width;
     bool output_b = (ui32PWMOut & 1u) != 0;
     pwm(ui32Base, gen + (output_b ? PWM_GEN_CMPB : PWM_GEN_CMPA)) = compare;
+    uint32_t actions = 0;
+    if (ui32Width == 0) {
+        actions = PWM_ACTIONS_LOW;
+    } else if (output_b) {
+        actions = up_down ? PWM_GENB_UPDOWN : PWM_GENB_DOWN;
+    } else {
+        actions = up_down ? PWM_GENA_UPDOWN : PWM_GENA_DOWN;
+    }
+    pwm(ui32Base, gen + (output_b ? PWM_GEN_GENB : PWM_GEN_GENA)) = actions;
 }
 
 void PWMOutputState(uint32_t ui32Base, uint32_t ui32PWMOutBits, bool bEnable)

@@ -2,10 +2,11 @@
 //
 // ResetISR (vector 1) sets the stack pointer to the top of the 4 KiB stack
 // (the hardware has already loaded it from vector 0; setting it again
-// makes a jump to ResetISR from a debugger or boot loader safe), then
-// runs the C/C++ runtime start: floating-point coprocessor access, .data
-// copied from its load image in flash, .bss cleared, the C library's
-// thread pointer set, static constructors run, and main() called.
+// makes a jump to ResetISR from a debugger or boot loader safe), paints
+// the stack for the high-water mark, then runs the C/C++ runtime start:
+// floating-point coprocessor access, .data copied from its load image in
+// flash, .bss cleared, the C library's thread pointer set, static
+// constructors run, and main() called.
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -65,10 +66,22 @@ extern "C" [[noreturn]] void varve_runtime_start()
     }
 }
 
+// The whole stack is filled with the word __stack_paint (linker script)
+// before anything uses it, so that the lowest word no longer holding it
+// shows how deep the stack has ever been since reset (read by a debugger:
+// scripts/stack-high-water.gdb).
 extern "C" __attribute__((naked)) void ResetISR()
 {
     __asm volatile("movw r0, #:lower16:__stack_top\n\t"
                    "movt r0, #:upper16:__stack_top\n\t"
                    "msr msp, r0\n\t"
+                   "movw r1, #:lower16:__stack_bottom\n\t"
+                   "movt r1, #:upper16:__stack_bottom\n\t"
+                   "movw r2, #:lower16:__stack_paint\n\t"
+                   "movt r2, #:upper16:__stack_paint\n\t"
+                   "1:\n\t"
+                   "str r2, [r1], #4\n\t"
+                   "cmp r1, r0\n\t"
+                   "blo 1b\n\t"
                    "b varve_runtime_start\n\t");
 }

@@ -66,6 +66,32 @@ bool decode_periph(uint32_t periph, uint32_t& offset, uint32_t& bit)
     return true;
 }
 
+// Peripherals of the TM4C123GH6PGE: bank offset of their system-control
+// registers (the middle byte of the peripheral identifier) and the number
+// of instances, as its peripheral-present registers report them.
+struct PartBank {
+    uint32_t offset;
+    uint32_t instances;
+};
+constexpr PartBank PART_PERIPHERALS[] = {
+    {0x00, 2},  // watchdog timers
+    {0x04, 6},  // 16/32-bit timers
+    {0x08, 15}, // GPIO ports A-H, J-N, P, Q
+    {0x0C, 1},  // micro DMA
+    {0x14, 1},  // hibernation module
+    {0x18, 8},  // UART0-7
+    {0x1C, 4},  // SSI0-3
+    {0x20, 6},  // I2C0-5
+    {0x28, 1},  // USB
+    {0x34, 2},  // CAN0-1
+    {0x38, 2},  // ADC0-1
+    {0x3C, 1},  // analog comparators
+    {0x40, 2},  // PWM0-1
+    {0x44, 2},  // QEI0-1
+    {0x58, 1},  // EEPROM
+    {0x5C, 6},  // 32/64-bit wide timers
+};
+
 inline void data_sync()
 {
     target::core_barrier();
@@ -322,6 +348,11 @@ bool SysCtlPeripheralReady(uint32_t ui32Peripheral)
     return (sysctl(SYSCTL_PR_BANK + offset) & bit) != 0;
 }
 
+// Answered from the part's fixed set of peripherals, not from the
+// peripheral-present registers (SYSCTL_PP_BANK): on the TM4C123GH6PGE both
+// say the same, and the image is built for that part only (pins, memory
+// map).  An emulator of a related part without those registers (QEMU's
+// lm3s6965evb reads them as zero) then still gets its console set up.
 bool SysCtlPeripheralPresent(uint32_t ui32Peripheral)
 {
     uint32_t offset = 0;
@@ -329,7 +360,12 @@ bool SysCtlPeripheralPresent(uint32_t ui32Peripheral)
     if (!decode_periph(ui32Peripheral, offset, bit)) {
         return false;
     }
-    return (sysctl(SYSCTL_PP_BANK + offset) & bit) != 0;
+    for (const PartBank& bank : PART_PERIPHERALS) {
+        if (bank.offset == offset) {
+            return (ui32Peripheral & 0xFFu) < bank.instances;
+        }
+    }
+    return false;
 }
 
 // ---------------------------------------------------------------------------

@@ -11,6 +11,8 @@ namespace {
 // disabled: a full 16-byte FIFO plus the shift register at 4800 baud is
 // about 35 ms.
 constexpr uint32_t UART_DRAIN_LIMIT_US = 100000;
+// Longest wait for room in the transmit FIFO (UARTCharPut).
+constexpr uint32_t UART_TX_ROOM_LIMIT_US = 100000;
 
 bool valid_uart(uint32_t base)
 {
@@ -170,4 +172,17 @@ bool UARTBusy(uint32_t ui32Base)
         return false;
     }
     return (uart(ui32Base, UART_FR) & UART_FR_BUSY) != 0;
+}
+
+void UARTCharPut(uint32_t ui32Base, unsigned char ucData)
+{
+    if (!valid_uart(ui32Base)) {
+        return;
+    }
+    // One byte at 4800 baud takes about 2 ms: a FIFO that stays full for
+    // 100 ms belongs to a UART that is not sending.
+    if (target::wait_us([=] { return (uart(ui32Base, UART_FR) & UART_FR_TXFF) == 0; }, UART_TX_ROOM_LIMIT_US,
+                        ui32Base + UART_FR)) {
+        uart(ui32Base, UART_DR) = ucData;
+    }
 }

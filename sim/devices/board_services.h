@@ -23,7 +23,8 @@ const std::map<std::string, std::string>& device_params();
 
 // Faults of devices that are switched by their own command-line option.
 struct DeviceFaults {
-    bool fram_absent = false; // nothing answers at the FRAM's address
+    bool fram_absent = false;   // nothing answers at the FRAM's address
+    bool console_noise = false; // junk toward the host whenever the console transceiver switches
 };
 const DeviceFaults& device_faults();
 

@@ -3,7 +3,7 @@
 
 #include "platform/host/chip.h"
 #include "sim/devices/board_devices.h"
-#include "sim/devices/console.h"
+#include "sim/devices/console/console.h"
 #include "sim/run/board_setup.h"
 #include "sim/run/run_clock.h"
 #include "sim/run/run_state.h"

@@ -1,7 +1,7 @@
 // Opening a board: state, folder, and a new board's provisioning.
 #include "sim/run/board_setup.h"
 
-#include "sim/devices/console.h"
+#include "sim/devices/console/console.h"
 #include "sim/run/board_folder.h"
 #include "sim/run/boot.h"
 #include "sim/run/input_script.h"

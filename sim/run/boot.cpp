@@ -4,7 +4,7 @@
 #include "platform/host/chip.h"
 #include "platform/vectors.h"
 #include "sim/devices/board_devices.h"
-#include "sim/devices/console.h"
+#include "sim/devices/console/console.h"
 #include "sim/run/board_body.h"
 #include "sim/run/pacing.h"
 #include "sim/run/provision.h"

@@ -2,7 +2,7 @@
 #include "sim/run/pacing.h"
 
 #include "platform/host/chip.h"
-#include "sim/devices/console.h"
+#include "sim/devices/console/console.h"
 #include "sim/run/run_state.h"
 #include "sim/run/stop_signals.h"
 
@@ -49,7 +49,7 @@ bool wait_wall(Time t, bool* got_input)
         ts.tv_sec = static_cast<time_t>(wait / NS_PER_S);
         ts.tv_nsec = static_cast<long>(wait % NS_PER_S);
         int fd = console_input_fd();
-        if (fd < 0) {
+        if (fd < 0 || console_input_full()) {
             nanosleep(&ts, nullptr);
             continue;
         }

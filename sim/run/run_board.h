@@ -13,7 +13,7 @@
 
 #include "platform/host/chip.h"
 #include "sim/devices/board_services.h"
-#include "sim/devices/console.h"
+#include "sim/devices/console/console.h"
 
 #include <functional>
 #include <map>
@@ -22,7 +22,8 @@
 namespace sim {
 
 // Fault injection: the chip's (eeprom_program, eeprom_init, hibernate) and
-// the devices' (fram_absent), each seen by its model through its own view.
+// the devices' (fram_absent, console_noise), each seen by its model through
+// its own view.
 struct Faults : ChipFaults, DeviceFaults {};
 
 struct RunOptions {

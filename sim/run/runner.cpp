@@ -4,7 +4,7 @@
 #include "sim/run/run_board.h"
 
 #include "platform/platform.h"
-#include "sim/devices/console.h"
+#include "sim/devices/console/console.h"
 #include "sim/run/board_folder.h"
 #include "sim/run/board_setup.h"
 #include "sim/run/boot.h"
@@ -118,9 +118,11 @@ int run_board(const RunOptions& opts)
             hibernating = false;
         }
         hib.hibernating = 0;
+        console_transceiver_switched();
         int why = boot_child(false);
         board_folder_save_hib();
         if (why == static_cast<int>(BootEnd::Hibernate)) {
+            console_transceiver_switched();
             hibernating = true;
         } else if (why == static_cast<int>(BootEnd::SoftwareReset) ||
                    why == static_cast<int>(BootEnd::ResetButton)) {

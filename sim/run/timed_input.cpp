@@ -2,7 +2,7 @@
 #include "sim/run/timed_input.h"
 
 #include "platform/host/chip.h"
-#include "sim/devices/console.h"
+#include "sim/devices/console/console.h"
 #include "sim/run/boot.h"
 #include "sim/run/run_state.h"
 

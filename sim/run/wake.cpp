@@ -3,7 +3,7 @@
 
 #include "platform/host/chip.h"
 #include "platform/platform.h"
-#include "sim/devices/console.h"
+#include "sim/devices/console/console.h"
 #include "sim/run/pacing.h"
 #include "sim/run/run_clock.h"
 #include "sim/run/run_state.h"

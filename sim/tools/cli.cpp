@@ -2,15 +2,19 @@
 #include "sim/tools/cli.h"
 
 #include "sim/devices/analog_world.h"
+#include "sim/devices/console/console_line.h"
 #include "sim/devices/instruments/instrument.h"
 #include "sim/run/input_script.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <string>
+#include <unistd.h>
 
 namespace sim {
 
@@ -29,7 +33,8 @@ const char* const USAGE =
     "                       console time of a new board at first power-up\n"
     "                       (default: the host's clock; ignored, with a note,\n"
     "                       for an existing board)\n"
-    "  --until SECONDS      end of the run, in simulated seconds since its start\n"
+    "  --until DURATION     end of the run, in simulated time since its start:\n"
+    "                       seconds, or with a unit: 90s, 45m, 12h, 30d\n"
     "                       (default: 60 s after the last input entry; with an\n"
     "                       interactive console and no script: until Ctrl-])\n"
     "\n"
@@ -48,6 +53,10 @@ const char* const USAGE =
     "                       (default: standard output)\n"
     "  --timeline FILE      record board lines, LEDs and supplies with their times\n"
     "  --realtime           pace a scripted run 1:1 with the wall clock\n"
+    "  --debug-out FILE     the firmware's debug output (what a debugger reads\n"
+    "                       from the chip's trace port; YMODEM block traces):\n"
+    "                       written to FILE, emptied at the start; - = standard\n"
+    "                       error.  Default: dropped.  Never in the transcript.\n"
     "\n"
     "Analog world (pH sensor and board values; see docs/analog.md):\n"
     "  --analog sensor|qa-sim\n"
@@ -88,6 +97,8 @@ const char* const USAGE =
     "  --fault eeprom-init      EEPROM initialisation reports an error\n"
     "  --fault fram-absent      nothing answers at the FRAM's I2C address\n"
     "  --fault hibernate        hibernation requests do not take effect\n"
+    "  --fault console-noise    a burst of junk toward the host at every reset and\n"
+    "                           every entry into hibernation (console transceiver)\n"
     "  --fault card-absent      no microSD card in the socket\n"
     "  --fault card-removed=S   the card is pulled out S simulated seconds into the run\n"
     "  --fault card-busy-init   the card stays busy in initialisation\n"
@@ -100,6 +111,16 @@ const char* const USAGE =
     "                       without CR LF), long-line (reply over 127 bytes),\n"
     "                       gap (50 ms pause inside the reply), garbage\n"
     "                       (nonsense reply), wrong-baud (set to another rate)\n"
+    "  --fault console-in-drop=P, --fault console-out-drop=P\n"
+    "                       each byte on the console line towards the board\n"
+    "                       (in) or towards the terminal (out) is lost with\n"
+    "                       probability P (random stream from --seed)\n"
+    "  --fault console-in-flip=P, --fault console-out-flip=P\n"
+    "                       one bit of each byte is inverted with probability P\n"
+    "  --fault console-in-lose=N[/HH], --fault console-out-lose=N[/HH]\n"
+    "                       the N-th byte in that direction (counted from 1 over\n"
+    "                       the run; with /HH the N-th byte of hex value HH) is\n"
+    "                       lost.  Every injected fault is noted on standard error\n"
     "\n"
     "  -h, --help           this text\n"
     "\n"
@@ -126,6 +147,31 @@ std::string analog_param_check(const std::map<std::string, std::string>& params)
     AnalogParams p;
     std::string err;
     return analog_params_from(params, &p, &err) ? std::string() : err;
+}
+
+// A duration: a number of seconds, or a number with the unit s, m, h or d.
+bool parse_duration(const std::string& text, double* seconds)
+{
+    char* end = nullptr;
+    double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || !(value >= 0)) {
+        return false;
+    }
+    std::string unit = end;
+    double scale = 0;
+    if (unit.empty() || unit == "s") {
+        scale = 1;
+    } else if (unit == "m") {
+        scale = 60;
+    } else if (unit == "h") {
+        scale = 3600;
+    } else if (unit == "d") {
+        scale = 86400;
+    } else {
+        return false;
+    }
+    *seconds = value * scale;
+    return *seconds <= 1e9;
 }
 
 std::string instrument_param_check(const std::map<std::string, std::string>& params)
@@ -196,6 +242,9 @@ std::string parse_fault(const std::string& v, RunOptions* opts)
         opts->params["card_cut_after_writes"] = value;
         return "";
     }
+    if (std::string err; console_fault_option(name, value, has_value, &opts->params, &err)) {
+        return err;
+    }
     bool known = true;
     if (name == "eeprom-program")
         opts->faults.eeprom_program = true;
@@ -205,6 +254,8 @@ std::string parse_fault(const std::string& v, RunOptions* opts)
         opts->faults.fram_absent = true;
     else if (name == "hibernate")
         opts->faults.hibernate = true;
+    else if (name == "console-noise")
+        opts->faults.console_noise = true;
     else if (name == "card-absent")
         opts->params["card"] = "none";
     else if (name == "card-busy-init")
@@ -258,11 +309,11 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
                 return usage_error(err);
         } else if (a == "--until") {
             if (!value(&v))
-                return usage_error("--until needs seconds");
-            char* end = nullptr;
-            double s = std::strtod(v.c_str(), &end);
-            if (end == v.c_str() || *end != '\0' || !(s >= 0) || s > 1e9) {
-                return usage_error("--until needs a number of seconds, got \"" + v + "\"");
+                return usage_error("--until needs a duration");
+            double s = 0;
+            if (!parse_duration(v, &s)) {
+                return usage_error("--until needs a duration such as 90, 90s, 45m, 12h or 30d, got \"" + v +
+                                   "\"");
             }
             opts->until_s = s;
         } else if (a == "--console") {
@@ -286,6 +337,16 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
         } else if (a == "--timeline") {
             if (!value(&opts->timeline_file))
                 return usage_error("--timeline needs a file");
+        } else if (a == "--debug-out") {
+            if (!value(&v) || v.empty())
+                return usage_error("--debug-out needs a file (- for standard error)");
+            if (v != "-") {
+                int fd = open(v.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                if (fd < 0)
+                    return usage_error("--debug-out: cannot write \"" + v + "\": " + std::strerror(errno));
+                close(fd);
+            }
+            opts->params["debug_out"] = v;
         } else if (a == "--realtime") {
             opts->params["realtime"] = "1";
         } else if (a == "--analog" || a == "--ph" || a == "--temp" || a == "--sal" || a == "--vbat" ||

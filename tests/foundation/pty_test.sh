@@ -18,10 +18,10 @@ pty=$(sed -n 's/^varve-sim: console on \(\/dev\/[^ ]*\).*/\1/p' "$dir/err")
 # picocom sends what it reads on standard input and prints what arrives;
 # --exit-after leaves it after a second of silence.
 sleep 1
-( sleep 1; printf '5\r'; sleep 2 ) | timeout 20 picocom -q -b 115200 --exit-after 1500 "$pty" > "$dir/picocom" 2>&1 || true
+( sleep 1; printf '6\r'; sleep 2 ) | timeout 20 picocom -q -b 115200 --exit-after 1500 "$pty" > "$dir/picocom" 2>&1 || true
 # picocom resets the line when it opens it, so what was sent before is not
 # shown; the echo of the key and the menu it brings back are.
-grep -q "^5" "$dir/picocom"
+grep -q "^6" "$dir/picocom"
 grep -q "Main Menu -- v4.1.2 Varve revB" "$dir/picocom"
 grep -q "Enter Selection: " "$dir/picocom"
 echo ok

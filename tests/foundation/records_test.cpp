@@ -85,6 +85,7 @@ TEST_F(Records, StoreReportsEepromFailure)
 {
     sim::RunOptions& o = sim::bench_options();
     o.faults.eeprom_program = true;
+    sys_data.averaging_interval += 1; // something to program
     EXPECT_NE(storeSysDataVariables(), 0u);
     o.faults.eeprom_program = false;
 }

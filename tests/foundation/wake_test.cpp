@@ -69,6 +69,7 @@ TEST_F(TimedSleep, WakeTimeHasATwoSecondFloor)
     o.faults.eeprom_program = true;
     sys_data.test_mode = 0;
     sys_data.output = NORMAL;
+    sys_data.averaging_interval += 1; // something to program, so every store fails
 
     uint32_t now = HibernateRTCGet();
     sleep(DEPLOYED, now + 2);

@@ -1,6 +1,7 @@
 // Aanderaa smart sensors in smart-sensor terminal mode, polled: the 5860
 // conductivity sensor and the oxygen optode.  At power-up the sensor sends
-// '%'; a CR LF within a second is answered with '!' and the sensor then
+// '%'; a CR LF within its communication time-out is answered with '!' and
+// the sensor then
 // takes commands, one per line.  "do sample" is answered, after the
 // measurement, with one tab-separated line and CR LF, then the '#' prompt.
 // No echo.  "set enable text(yes|no)" switches the descriptor text (the
@@ -18,7 +19,10 @@ namespace sim {
 namespace {
 
 constexpr Time BANG_DELAY = 4 * NS_PER_MS;
-constexpr Time HANDSHAKE_WINDOW = 1000 * NS_PER_MS;
+// Communication time-out after the '%' (the sensor's shortest setting other
+// than always on): a controller that serves another instrument first still
+// finds it listening.
+constexpr Time HANDSHAKE_WINDOW = 10 * NS_PER_S;
 constexpr Time PROMPT_DELAY = 3 * NS_PER_MS;
 
 class SmartSensor : public Instrument {

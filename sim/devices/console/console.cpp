@@ -1,6 +1,8 @@
 // The console on UART0: terminal and pseudo-terminal endpoints, the
 // transcript, and the console line's input queue.
-#include "sim/devices/console.h"
+#include "sim/devices/console/console.h"
+
+#include "sim/devices/console/console_line.h"
 
 #include "platform/host/host_periph.h"
 #include "platform/platform.h"
@@ -20,6 +22,10 @@ namespace sim {
 namespace {
 
 constexpr std::size_t INPUT_QUEUE = 1u << 16;
+// Console input is read from the terminal or pty only while fewer bytes than
+// this wait for the line: beyond it the sender's writes wait, as a program's
+// writes to a serial port wait for the UART.
+constexpr std::size_t INPUT_HIGH_WATER = 4096;
 constexpr uint8_t QUIT_KEY = 0x1D; // Ctrl-]
 
 // The line, shared by the runner and every boot of the run.
@@ -120,8 +126,38 @@ void console_output(uint8_t byte)
     }
 }
 
+// A byte that a line fault changed on its way to the terminal: the
+// transcript records `sent`, the terminal gets `received` (-1: nothing).
+void console_output_faulted(uint8_t sent, int received)
+{
+    if (g_discard) {
+        return;
+    }
+    if (g_capture) {
+        g_captured.push_back(static_cast<char>(sent));
+        return;
+    }
+    g_out_buffer.push_back(static_cast<char>(sent));
+    if (received >= 0 && g_out_fd >= 0) {
+        uint8_t byte = static_cast<uint8_t>(received);
+        ssize_t n = write(g_out_fd, &byte, 1);
+        (void)n;
+    }
+    if (g_out_buffer.size() >= 4096) {
+        console_flush();
+    }
+}
+
 struct ConsolePeer : UartPeer {
-    void uart_from_board(uint8_t byte) override { console_output(byte); }
+    void uart_from_board(uint8_t byte) override
+    {
+        int got = console_line_to_terminal(byte);
+        if (got == byte) {
+            console_output(byte);
+        } else {
+            console_output_faulted(byte, got);
+        }
+    }
 };
 ConsolePeer g_peer;
 
@@ -248,10 +284,19 @@ int console_input_fd()
     return g_in_fd;
 }
 
+bool console_input_full()
+{
+    return input_count() >= INPUT_HIGH_WATER;
+}
+
 bool console_read_input(Time at)
 {
     uint8_t buf[256];
-    ssize_t n = read(g_in_fd, buf, sizeof buf);
+    std::size_t room = INPUT_HIGH_WATER > input_count() ? INPUT_HIGH_WATER - input_count() : 0;
+    if (room == 0) {
+        return true;
+    }
+    ssize_t n = read(g_in_fd, buf, std::min(sizeof buf, room));
     if (n <= 0) {
         if (n == 0 && g_mode == ConsoleMode::Stdio) {
             // End of input on standard input: nothing more will be typed.
@@ -268,6 +313,24 @@ bool console_read_input(Time at)
     }
     console_type(buf, static_cast<std::size_t>(n), at);
     return true;
+}
+
+// Fault console-noise: the console transceiver's supply switches at every
+// reset and every entry into hibernation, and each switch puts a burst of
+// junk on the line toward the host (a framing glitch, bytes that look like
+// text and like the start of a record, a line end).  The same bytes every
+// time, so runs stay deterministic.
+void console_transceiver_switched()
+{
+    if (!device_faults().console_noise) {
+        return;
+    }
+    static const uint8_t burst[] = {0xFF, 0x00, '~', '#', '0',  '0',  '0',  '0',  '9', '9', '9',
+                                    '\t', '1',  '.', '5', 0x1B, '\r', '\n', 0xF8, 'x', 0x80};
+    for (uint8_t b : burst) {
+        console_output(b);
+    }
+    console_flush();
 }
 
 // --- Output modes -----------------------------------------------------------------------
@@ -319,6 +382,7 @@ void console_boot()
 {
     g_attached = true;
     g_delivery_pending = false;
+    console_line_boot();
     uart_attach(UART0_BASE, &g_peer);
 }
 
@@ -333,7 +397,10 @@ void console_deliver()
         g_delivery_pending = false;
         uint8_t b = input_pop();
         line().free_at = now();
-        uart_line_in(UART0_BASE, b);
+        int got = console_line_to_board(b);
+        if (got >= 0) {
+            uart_line_in(UART0_BASE, static_cast<uint8_t>(got));
+        }
         console_deliver();
     });
 }

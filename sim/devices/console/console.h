@@ -36,9 +36,17 @@ void console_close();
 
 // Descriptor to poll for typed input (-1 = none).
 int console_input_fd();
+// So many bytes wait for the line that no more are read from the endpoint
+// until some are through (the sender's writes wait meanwhile).
+bool console_input_full();
 // Reads what the endpoint sent onto the line, arriving at `at`.  False when
 // the operator leaves (Ctrl-] on a stdio console).
 bool console_read_input(Time at);
+
+// The console transceiver's supply switched (a reset, an entry into
+// hibernation): with the console-noise fault, a burst of junk on the line
+// towards the terminal.
+void console_transceiver_switched();
 
 // --- Output modes -----------------------------------------------------------------
 

@@ -1,0 +1,148 @@
+// The record editor: the nine-batch walk, the dump and the metadata entry,
+// and a deployment configured entirely from the console.
+#include "records/system_data.h"
+#include "tests/config/config_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace deploytest;
+using namespace configtest;
+
+namespace {
+
+// Prompts of the walk, in order, Re-visit questions included: 5 + 13 + 19 +
+// 7 + 32 + 6 + 16 + 7 + 12 field prompts and nine Re-visit questions.
+constexpr int WALK_REPLIES = 5 + 13 + 19 + 7 + 32 + 6 + 16 + 7 + 12 + 9;
+
+std::string walk(const std::vector<std::pair<int, std::string>>& answers)
+{
+    std::string s = typed({"1", "E"});
+    for (int i = 0; i < WALK_REPLIES; ++i) {
+        std::string reply;
+        for (const auto& a : answers) {
+            if (a.first == i) {
+                reply = a.second;
+            }
+        }
+        s += keys(0.2, reply + "\\r");
+    }
+    return s + typed({"9"});
+}
+
+} // namespace
+
+TEST(RecordEditor, EmptyWalkChangesOnlyTheStampedFields)
+{
+    auto o = board("walk", [](systemData& d) {
+        d.data_cfg[CFG_V_THERMISTOR_STD] = 0;
+        d.app_cfg[9] = 5;
+        d.deploy_time = 1234;
+        std::snprintf(d.qa.firmware_version, sizeof d.qa.firmware_version, "old");
+    });
+    auto r0 = test::run_script(o, "", 1);
+    const systemData before = stored_config(o.board_dir);
+    auto r = test::run_script(o, walk({}), 60);
+    EXPECT_NE(r.transcript.find("// ------ sys_data structure, size = 1272 ---- \r\n"), std::string::npos);
+    EXPECT_EQ(test::count(r.transcript, "\r\n\r\nRe-visit? (Y/N) [N]? "), 9);
+    EXPECT_NE(
+        r.transcript.find("\r\nOld firmware version: old\r\nNew firmware version: v4.1.2 Varve revB\r\n"),
+        std::string::npos);
+    EXPECT_NE(r.transcript.find("\r\nEEPROM sys_data copy/edit is complete\r\n\r\n"), std::string::npos);
+    systemData after = stored_config(o.board_dir);
+    EXPECT_EQ(after.deploy_time, 0u);
+    EXPECT_EQ(after.data_cfg[CFG_V_THERMISTOR_STD], after.data_cfg[CFG_V_THERMISTOR]);
+    EXPECT_EQ(after.app_cfg[9], 0);
+    EXPECT_STREQ(after.qa.firmware_version, "v4.1.2 Varve revB");
+    EXPECT_NE(after.start_pump_time, 0u);
+    // Everything else is as it was.
+    systemData expect = before;
+    expect.deploy_time = 0;
+    expect.start_pump_time = after.start_pump_time;
+    expect.data_cfg[CFG_V_THERMISTOR_STD] = expect.data_cfg[CFG_V_THERMISTOR];
+    expect.app_cfg[9] = 0;
+    std::memcpy(expect.qa.firmware_version, after.qa.firmware_version, sizeof expect.qa.firmware_version);
+    EXPECT_EQ(std::memcmp(&expect, &after, sizeof after), 0);
+}
+
+TEST(RecordEditor, WalkChangesExactlyTheAnsweredFields)
+{
+    auto o = board("walk2");
+    test::run_script(o, "", 1);
+    const systemData before = stored_config(o.board_dir);
+    // Index of replies: batch 1 prompts 0-4, re-visit 5; batch 2 6-18, re-visit
+    // 19; batch 3 20-38, 39; batch 4 40-46, 47; batch 5 48-79 (CFG_SAMPLE_NUM
+    // first), 80; batch 6 81-86, 87; batch 7 88-103, 104; batch 8 105-111, 112;
+    // batch 9 113-124 (Filename first), 125.
+    const std::string long_name(30, 'x');
+    auto r = test::run_script(o, walk({{0, "120"}, {7, "-1.25"}, {48, "7"}, {113, long_name}}), 60);
+    EXPECT_NE(r.transcript.find("sys_data.data_cfg[CFG_SAMPLE_NUM] [1]: 7"), std::string::npos);
+    EXPECT_NE(r.transcript.find("sys_data.data_cfg[CFG_TIMESTAMP] [1]: "), std::string::npos);
+    systemData after = stored_config(o.board_dir);
+    EXPECT_EQ(after.sampling_period, 120u);
+    EXPECT_FLOAT_EQ(after.k0ext, -1.25f);
+    EXPECT_EQ(after.data_cfg[CFG_SAMPLE_NUM], 7);
+    EXPECT_EQ(std::string(after.fileName), std::string(15, 'x'));
+    EXPECT_EQ(after.data_cfg[CFG_TIMESTAMP], before.data_cfg[CFG_TIMESTAMP]);
+    EXPECT_FLOAT_EQ(after.k0int, before.k0int);
+    EXPECT_STREQ(after.user, before.user);
+}
+
+TEST(RecordEditor, DumpPrintsEveryField)
+{
+    auto r = test::run_script(board("dump"), typed({"1", "S", "9"}), 20);
+    const char* lines[] = {
+        "// ------ sys_data EEPROM structure, size = 1272 ---- \r\n",
+        "// sampling_period: 0\r\n",
+        "// low_batt_volt: 10.00\r\n",
+        "// k0int: -0.400000\r\n",
+        "// quadTherm_c3: 0.96537027400\r\n",
+        "// shTherm_C: 0.00000065351\r\n",
+        "// sensor_sal: 0.000000\r\n",
+        "// Vbias_trials: 1\r\n",
+        "// offset_Ib: 0\r\n",
+        "// solenoid_on2hold_msec: 100 msec\r\n",
+        "// baud_rate: 115200\r\n",
+        "// app_cfg[APPCFG_EXEC_SWITCHERONI]: 0\r\n",
+        "// start_pump_time: ",
+        "// pHSlope:  1.000000\r\n",
+        "// spare[3] : 0.000000\r\n",
+        "// fileName: noname.txt\r\n",
+        "// pump1_SN:  \r\n",
+        "// board_fab_note:  \r\n//\r\n",
+    };
+    for (const char* l : lines) {
+        EXPECT_NE(r.transcript.find(l), std::string::npos) << l;
+    }
+}
+
+TEST(RecordEditor, MetadataRepliesCutToTheirLimit)
+{
+    auto o = board("meta");
+    auto r = test::run_script(
+        o, typed({"1", "8", "", "", std::string(40, 'S'), "T1", "", "", "", "", "", "", "", "9"}), 30);
+    EXPECT_NE(r.transcript.find("\r\nMetadata Settings:\r\n"), std::string::npos);
+    const systemData d = stored_config(o.board_dir);
+    EXPECT_EQ(std::string(d.board_SN), std::string(22, 'S'));
+    EXPECT_STREQ(d.tamb_SN, "T1");
+    EXPECT_STREQ(d.fileName, "noname.txt");
+}
+
+TEST(RecordEditor, DeploymentConfiguredFromTheConsole)
+{
+    auto o = board("fullcfg");
+    auto script = typed({"1", "2", "moor1.txt", "JS", "3", "n", "60",    "", "", "9.5", "", "8",
+                         "",  "",  "VB-7",      "",   "",  "",  "DF-42", "", "", "",    "", "9"}) +
+                  typed({"2", "first"});
+    auto r = test::run_script(o, script, 200);
+    const std::string file = card_file(o.board_dir, "moor1.txt");
+    ASSERT_FALSE(file.empty()) << r.transcript;
+    EXPECT_NE(file.find("// Board SN:      \tVB-7\r\n"), std::string::npos);
+    EXPECT_NE(file.find("// DuraFET SN:    \tDF-42\r\n"), std::string::npos);
+    EXPECT_NE(file.find("// User initials: \tJS\r\n"), std::string::npos);
+    EXPECT_NE(file.find("// Low battery voltage:\t9.5\r\n"), std::string::npos);
+    EXPECT_NE(file.find("// Deploy note:   \tfirst\r\n"), std::string::npos);
+    EXPECT_NE(file.find("// Sampling period (s)\t60\r\n"), std::string::npos);
+    EXPECT_GE(records(file).size(), 2u);
+}

@@ -1,0 +1,307 @@
+// varve-host: a polled-mode client of the Varve controller on a serial
+// line, and the data file as a CSV table and a plot.
+#include "tools/varve-host/data_file.h"
+#include "tools/varve-host/plot.h"
+#include "tools/varve-host/polled_client.h"
+#include "tools/varve-host/serial_port.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace varvehost;
+
+namespace {
+
+const char* const USAGE = "usage: varve-host --port DEV [--baud N] [timing options] COMMAND\n"
+                          "       varve-host csv IN [OUT] [--header FILE]\n"
+                          "       varve-host plot IN OUT.png|OUT.svg [--size WxH] [--header FILE]\n"
+                          "\n"
+                          "Commands to a controller deployed in polled mode (each one wakes it):\n"
+                          "  sample           take a sample (\"ss\", then \"sl\") and print its record\n"
+                          "  now              take a sample with \"ts\" and print its record\n"
+                          "  fetch --out FILE append the records logged since the last fetch to FILE\n"
+                          "                   (whole lines only; an unfinished line waits in FILE.part)\n"
+                          "  header           print the column header (\"gh\")\n"
+                          "  meta             print the metadata block (\"gm\")\n"
+                          "  stop             end the deployment; the controller shows its main menu\n"
+                          "\n"
+                          "  --port DEV       serial line: /dev/ttyUSB0, or the pty varve-sim printed\n"
+                          "  --baud N         9600, 19200, 38400, 57600, 115200 (default) or 230400\n"
+                          "  --wake-time S    start-up wait after the wake byte (default 1.5)\n"
+                          "  --sample-time S  \"ss\" to \"sl\": the sample with its pump phase (default 3)\n"
+                          "  --idle S         a data transfer is over after S s of silence (default 1.5)\n"
+                          "  --trace          show every byte sent (>) and received (<) on standard error\n"
+                          "\n"
+                          "Data file tools (a fetched file, or the data file copied off the card):\n"
+                          "  csv IN [OUT]     CSV table: metadata as '# ' lines, named columns, ISO 8601\n"
+                          "                   times; lines that are not records are reported and skipped\n"
+                          "  plot IN OUT      pH, sensor temperature and supply against time (gnuplot);\n"
+                          "                   --size WxH in pixels (default 1200x900)\n"
+                          "  --header FILE    metadata and column header for a fetched file (records\n"
+                          "                   only): varve-host meta > FILE; varve-host header >> FILE\n"
+                          "\n"
+                          "Exit status: 0 done, 1 input file error, 2 usage error, 3 serial port error,\n"
+                          "4 no answer from the controller in time, 5 controller not deployed (main\n"
+                          "menu), 6 unexpected answer, 7 output file error.\n";
+
+int usage_error(const std::string& msg)
+{
+    std::fprintf(stderr, "varve-host: %s\n%s", msg.c_str(), USAGE);
+    return EXIT_USAGE;
+}
+
+bool read_file(const std::string& path, std::string* text)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return false;
+    }
+    char buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        text->append(buf, n);
+    }
+    bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+}
+
+bool parse_seconds(const char* s, double* v)
+{
+    char* end = nullptr;
+    double d = std::strtod(s, &end);
+    if (end == s || *end != '\0' || !(d >= 0.0) || d > 3600.0) {
+        return false;
+    }
+    *v = d;
+    return true;
+}
+
+int load_table(const std::string& in, const std::string& header_file, Table* t)
+{
+    std::string text, header;
+    if (!read_file(in, &text)) {
+        std::fprintf(stderr, "varve-host: cannot read %s: %s\n", in.c_str(), std::strerror(errno));
+        return EXIT_FAILURE_OTHER;
+    }
+    if (!header_file.empty() && !read_file(header_file, &header)) {
+        std::fprintf(stderr, "varve-host: cannot read %s: %s\n", header_file.c_str(), std::strerror(errno));
+        return EXIT_FAILURE_OTHER;
+    }
+    *t = parse_data_file(text, header);
+    for (const std::string& p : t->problems) {
+        std::fprintf(stderr, "varve-host: %s: %s\n", in.c_str(), p.c_str());
+    }
+    if (t->columns.empty()) {
+        std::fprintf(stderr,
+                     "varve-host: %s has no column header (a fetched file: give --header FILE, made by "
+                     "\"varve-host header\")\n",
+                     in.c_str());
+        return EXIT_FAILURE_OTHER;
+    }
+    return EXIT_OK;
+}
+
+// Splits "--header FILE" off the arguments; false on a missing value.
+bool header_option(std::vector<std::string>* args, std::string* header)
+{
+    for (std::size_t i = 0; i < args->size(); ++i) {
+        if ((*args)[i] == "--header") {
+            if (i + 1 >= args->size()) {
+                return false;
+            }
+            *header = (*args)[i + 1];
+            args->erase(args->begin() + static_cast<long>(i), args->begin() + static_cast<long>(i) + 2);
+            return true;
+        }
+    }
+    return true;
+}
+
+int cmd_csv(std::vector<std::string> args)
+{
+    std::string header;
+    if (!header_option(&args, &header)) {
+        return usage_error("--header needs a file");
+    }
+    if (args.empty() || args.size() > 2) {
+        return usage_error("csv needs IN and an optional OUT");
+    }
+    Table t;
+    if (int rc = load_table(args[0], header, &t); rc != EXIT_OK) {
+        return rc;
+    }
+    std::string csv = to_csv(t);
+    FILE* out = args.size() == 2 ? std::fopen(args[1].c_str(), "wb") : stdout;
+    if (out == nullptr) {
+        std::fprintf(stderr, "varve-host: cannot write %s: %s\n", args[1].c_str(), std::strerror(errno));
+        return EXIT_OUTPUT;
+    }
+    bool ok = std::fwrite(csv.data(), 1, csv.size(), out) == csv.size();
+    ok = (out == stdout ? std::fflush(out) : std::fclose(out)) == 0 && ok;
+    if (!ok) {
+        std::fprintf(stderr, "varve-host: cannot write %s\n", args.size() == 2 ? args[1].c_str() : "the CSV");
+        return EXIT_OUTPUT;
+    }
+    if (args.size() == 2) {
+        std::fprintf(stderr, "varve-host: %zu records, %zu columns, %zu lines skipped\n", t.rows.size(),
+                     t.columns.size(), t.problems.size());
+    }
+    return EXIT_OK;
+}
+
+int cmd_plot(std::vector<std::string> args)
+{
+    std::string header;
+    if (!header_option(&args, &header)) {
+        return usage_error("--header needs a file");
+    }
+    unsigned w = 1200, h = 900;
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--size") {
+            char tail;
+            if (i + 1 >= args.size() || std::sscanf(args[i + 1].c_str(), "%ux%u%c", &w, &h, &tail) != 2 ||
+                w < 200 || h < 150 || w > 10000 || h > 10000) {
+                return usage_error("--size needs WxH, from 200x150 to 10000x10000");
+            }
+            ++i;
+        } else {
+            files.push_back(args[i]);
+        }
+    }
+    if (files.size() != 2) {
+        return usage_error("plot needs IN and OUT.png or OUT.svg");
+    }
+    Table t;
+    if (int rc = load_table(files[0], header, &t); rc != EXIT_OK) {
+        return rc;
+    }
+    std::string base =
+        files[0].substr(files[0].find_last_of('/') == std::string::npos ? 0 : files[0].find_last_of('/') + 1);
+    std::string err;
+    if (!plot_table(t, "Varve deployment: " + base, files[1], w, h, &err)) {
+        std::fprintf(stderr, "varve-host: %s\n", err.c_str());
+        return err.rfind("nothing to plot", 0) == 0 ? EXIT_FAILURE_OTHER : EXIT_OUTPUT;
+    }
+    return EXIT_OK;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+        std::fputs(USAGE, args.empty() ? stderr : stdout);
+        return args.empty() ? EXIT_USAGE : EXIT_OK;
+    }
+    if (args[0] == "csv") {
+        return cmd_csv({args.begin() + 1, args.end()});
+    }
+    if (args[0] == "plot") {
+        return cmd_plot({args.begin() + 1, args.end()});
+    }
+
+    std::string port_name, command, out;
+    unsigned baud = 115200;
+    Timing timing;
+    bool trace = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= args.size()) {
+                return nullptr;
+            }
+            (void)what;
+            return args[++i].c_str();
+        };
+        if (a == "--port") {
+            const char* v = value("--port");
+            if (v == nullptr || *v == '\0') {
+                return usage_error("--port needs a device");
+            }
+            port_name = v;
+        } else if (a == "--baud") {
+            const char* v = value("--baud");
+            char* end = nullptr;
+            unsigned long b = v != nullptr ? std::strtoul(v, &end, 10) : 0;
+            if (v == nullptr || *end != '\0' || baud_constant(static_cast<unsigned>(b)) == 0) {
+                return usage_error("--baud must be 9600, 19200, 38400, 57600, 115200 or 230400");
+            }
+            baud = static_cast<unsigned>(b);
+        } else if (a == "--wake-time" || a == "--sample-time" || a == "--idle") {
+            const char* v = value(a.c_str());
+            double* field = a == "--wake-time"     ? &timing.wake_s
+                            : a == "--sample-time" ? &timing.sample_s
+                                                   : &timing.idle_s;
+            if (v == nullptr || !parse_seconds(v, field)) {
+                return usage_error(a + " needs a number of seconds (0 to 3600)");
+            }
+        } else if (a == "--trace") {
+            trace = true;
+        } else if (a == "--out") {
+            const char* v = value("--out");
+            if (v == nullptr || *v == '\0') {
+                return usage_error("--out needs a file name");
+            }
+            out = v;
+        } else if (command.empty() && (a == "sample" || a == "fetch" || a == "header" || a == "meta" ||
+                                       a == "now" || a == "stop")) {
+            command = a;
+        } else {
+            return usage_error("unknown argument \"" + a + "\"");
+        }
+    }
+    if (port_name.empty()) {
+        return usage_error("--port DEV is needed");
+    }
+    if (command.empty()) {
+        return usage_error("a command is needed: sample, fetch, header, meta, now or stop");
+    }
+    if (command == "fetch" && out.empty()) {
+        return usage_error("fetch needs --out FILE");
+    }
+    if (command != "fetch" && !out.empty()) {
+        return usage_error("--out belongs to fetch");
+    }
+
+    SerialPort port;
+    std::string err;
+    if (!port.open(port_name, baud, &err)) {
+        std::fprintf(stderr, "varve-host: %s\n", err.c_str());
+        return EXIT_PORT;
+    }
+    port.set_trace(trace);
+    PolledClient client(port, timing);
+    Result r;
+    std::size_t appended = 0;
+    if (command == "sample") {
+        r = client.sample();
+    } else if (command == "now") {
+        r = client.take_sample();
+    } else if (command == "header") {
+        r = client.header();
+    } else if (command == "meta") {
+        r = client.metadata();
+    } else if (command == "stop") {
+        r = client.stop();
+    } else {
+        r = client.fetch(out, &appended);
+        std::fprintf(stderr, "varve-host: %zu bytes appended to %s\n", appended, out.c_str());
+    }
+    if (r.code != EXIT_OK) {
+        std::fprintf(stderr, "varve-host: %s\n", r.message.c_str());
+        return r.code;
+    }
+    if (!r.text.empty()) {
+        std::fputs(r.text.c_str(), stdout);
+        if (r.text.back() != '\n') {
+            std::fputc('\n', stdout);
+        }
+    }
+    return EXIT_OK;
+}
