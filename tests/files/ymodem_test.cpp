@@ -262,7 +262,15 @@ TEST(YmodemToController, ADeclaredSizeOverTheLimitIsRefusedAndOneAtTheLimitTaken
 // SIGINT sometimes does not reach the controller within the wait (seen twice
 // in full parallel runs, never alone).  The cancel pairs themselves are
 // covered on the wire by YmodemWire.TwoCancelPairsEndTheReceiveOneDoesNot.
-TEST(YmodemFromController, DISABLED_ACancelFromTheReceiverEndsTheTransfer)
+// rb cancels when interrupted: it writes its cancel bytes and exits.
+// Through socat those bytes sometimes never reach the controller (about
+// one run in three under load; the controller's debug trace then shows no
+// answer at all after the interrupt), and the controller ends the send by
+// its own bound for a silent receiver (twelve tries 10 s apart).  Either way the transfer ends,
+// the shell works on and the card file is untouched; that the controller
+// stops at once on the cancel bytes themselves is checked on the wire
+// (YmodemWire.TheReceiversCancelEndsTheSendAtOnce).
+TEST(YmodemFromController, ACancelFromTheReceiverEndsTheTransfer)
 {
     std::string board = new_board("cancel-down");
     std::string host = new_host_dir("cancel-down");
@@ -278,7 +286,7 @@ TEST(YmodemFromController, DISABLED_ACancelFromTheReceiverEndsTheTransfer)
         EXPECT_TRUE(rb->signal(SIGINT));
         rb->wait(30);
     }
-    EXPECT_TRUE(s.sim.expect("\nYmodem aborted\n", 30)) << s.sim.unmatched() << s.sim.messages();
+    EXPECT_TRUE(s.sim.expect("\nYmodem aborted\n", 150)) << s.sim.unmatched() << s.sim.messages();
     EXPECT_TRUE(s.sim.expect("/> ", 5));
     // The shell works on: the peer's leftovers were not taken as commands.
     EXPECT_TRUE(s.command("pwd"));

@@ -209,6 +209,31 @@ TEST(YmodemWire, TheBlockTracesGoToTheDebugOutputNeverToTheConsole)
     EXPECT_EQ(r.transcript.find("filename ="), std::string::npos);
 }
 
+TEST(YmodemWire, TheReceiversCancelEndsTheSendAtOnce)
+{
+    // The receiver takes the header and block 1, then answers block 2 with
+    // a cancel pair: no block goes out again, and the shell is back within
+    // seconds instead of the twelve tries a silent receiver costs.
+    std::string host = new_host_dir("wire-rx-cancel");
+    write_bytes(host + "/a", pattern(3000));
+    std::string board = new_board("wire-rx-cancel");
+    put_on_card(board, host + "/a", "A.BIN");
+    Timed t;
+    t.keys(1, "ys A.BIN\\r"); // at 2 s
+    t.at(1.5, "C");
+    t.at(0.2, std::string(ACKC) + "C"); // block 1 at 3.7 s
+    t.at(0.3, ACKC);                    // block 2 at 4.0 s
+    t.at(0.3, "\x18\x18");
+    t.keys(2, "pwd\\r");
+    std::string wire = run(board, t, "ys A.BIN", 9);
+    std::vector<uint8_t> data = pattern(3000);
+    EXPECT_EQ(count_of(wire, block(1, std::string(data.begin(), data.begin() + 1024), 1024)), 1);
+    EXPECT_EQ(count_of(wire, block(2, std::string(data.begin() + 1024, data.begin() + 2048), 1024)), 1);
+    EXPECT_EQ(count_of(wire, std::string(1, '\x02') + "\x03\xFC"), 0) << "block 3 went out";
+    EXPECT_NE(wire.find("\x18\x18\nYmodem aborted\n\r\n/> pwd\n\r/\r\n\r\n/> "), std::string::npos)
+        << wire.substr(wire.size() > 60 ? wire.size() - 60 : 0);
+}
+
 TEST(YmodemWire, TheReceiverGivesUpAMinuteAfterAskingForASender)
 {
     // yr asks for a sender with 'C' once a second, 60 times.
