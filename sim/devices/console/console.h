@@ -5,7 +5,9 @@
 // transcript (buffered) and, live, to the terminal or pseudo-terminal.
 // Input: bytes typed on the terminal or pty, or given by the timed input
 // script, queue on the console line (in shared memory, so that they
-// survive a reset) and reach UART0's receiver one byte time apart.  While
+// survive a reset) and reach UART0's receiver one byte time apart.  Both
+// directions pass the line's faults (console_line.h): the transcript keeps
+// what the board sent, the terminal and the receiver get what arrives.  While
 // the board hibernates nothing delivers them: the run machinery takes them
 // off the line itself (they are lost, the first may wake the board).
 #pragma once
