@@ -8,7 +8,7 @@
 // masked in the interrupt controller meanwhile).
 //
 // Two exceptions to one producer and one consumer need the same mask: echo
-// writes into the console's transmit ring from its interrupt handler, and a
+// writes into the port's own transmit ring from its interrupt handler, and a
 // backspace steps the receive write index back over the byte the main
 // program may be taking.  The main program therefore masks the UART's
 // interrupt while it stores into the transmit ring and while it takes a byte
@@ -16,7 +16,6 @@
 #include "serial/uart_ring.h"
 
 #include "platform/platform.h"
-#include "serial/uartstdio.h"
 
 namespace {
 
@@ -86,6 +85,39 @@ void tx_store(uartPort* p, unsigned char c)
     *p->tx_write = advance(*p->tx_write, p->tx_size);
 }
 
+// Queues bytes for transmission; `crlf` turns "\n" into "\r\n".  Called from
+// the port's interrupt handler too (echo), where the mask changes nothing.
+int write_bytes(uartPort* p, const char* buf, uint32_t len, bool crlf)
+{
+    IntDisable(p->interrupt);
+    uint32_t n = 0;
+    for (; n < len; ++n) {
+        if (crlf && buf[n] == '\n') {
+            if (tx_full(p)) {
+                break;
+            }
+            tx_store(p, '\r');
+        }
+        if (tx_full(p)) {
+            break;
+        }
+        tx_store(p, static_cast<unsigned char>(buf[n]));
+    }
+    bool queued = !tx_empty(p);
+    fill_fifo(p);
+    IntEnable(p->interrupt);
+    if (queued) {
+        UARTIntEnable(p->base, UART_INT_TX);
+    }
+    return static_cast<int>(n);
+}
+
+// Echo goes back out on the port it came in on, byte for byte.
+void echo(uartPort* p, const char* text, uint32_t len)
+{
+    write_bytes(p, text, len, false);
+}
+
 } // namespace
 
 bool IsBufferFull(volatile uint32_t* pui32Read, volatile uint32_t* pui32Write, uint32_t ui32Size)
@@ -136,29 +168,7 @@ void uart_port_tx_prime(uartPort* p)
 
 int uart_port_write(uartPort* p, const char* buf, uint32_t len)
 {
-    // Called from the console's interrupt handler too (echo), where the
-    // mask changes nothing.
-    IntDisable(p->interrupt);
-    uint32_t n = 0;
-    for (; n < len; ++n) {
-        if (p->cr_before_lf && buf[n] == '\n') {
-            if (tx_full(p)) {
-                break;
-            }
-            tx_store(p, '\r');
-        }
-        if (tx_full(p)) {
-            break;
-        }
-        tx_store(p, static_cast<unsigned char>(buf[n]));
-    }
-    bool queued = !tx_empty(p);
-    fill_fifo(p);
-    IntEnable(p->interrupt);
-    if (queued) {
-        UARTIntEnable(p->base, UART_INT_TX);
-    }
-    return static_cast<int>(n);
+    return write_bytes(p, buf, len, p->cr_before_lf);
 }
 
 void uart_port_tx_byte(uartPort* p, unsigned char c)
@@ -303,7 +313,7 @@ void uart_port_isr(uartPort* p)
             }
             if (c == '\b') {
                 if (!rx_empty(p)) {
-                    UARTwrite("\b \b", 3);
+                    echo(p, "\b \b", 3);
                     *p->rx_write = (*p->rx_write == 0) ? p->rx_size - 1 : *p->rx_write - 1;
                 }
                 continue;
@@ -316,16 +326,16 @@ void uart_port_isr(uartPort* p)
                 if (c == '\r') {
                     *p->last_was_cr = 1;
                 }
-                UARTwrite("\n", 1);
+                echo(p, "\n", 1);
                 if (!rx_full(p)) {
                     rx_store(p, c);
-                    UARTwrite("\r", 1);
+                    echo(p, "\r", 1);
                 }
                 continue;
             }
             if (!rx_full(p)) {
                 rx_store(p, c);
-                UARTwrite(reinterpret_cast<const char*>(&c), 1);
+                echo(p, reinterpret_cast<const char*>(&c), 1);
             }
         }
         uart_port_tx_prime(p);

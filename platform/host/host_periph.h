@@ -30,6 +30,17 @@ uint32_t uart_baud(uint32_t uart_base);
 // is disabled.
 void uart_line_in(uint32_t uart_base, uint8_t byte);
 
+// A target on an I2C bus.  A start (or repeated start) addressing it asks
+// whether it acknowledges; then each byte the master clocks is written to
+// it or read from it, until the stop.
+struct I2cTarget {
+    virtual ~I2cTarget() = default;
+    virtual bool i2c_start(bool receive) = 0;
+    virtual void i2c_write(uint8_t byte) = 0;
+    virtual uint8_t i2c_read() = 0;
+};
+void i2c_attach(uint32_t i2c_base, uint8_t address, I2cTarget* target);
+
 // PWM module 1 as the firmware left it (generator 0, output 1 on PG3).
 struct PwmView {
     uint32_t clock_config = 0; // last SysCtlPWMClockSet value
@@ -46,7 +57,12 @@ void pwm_models_boot();
 // EEPROM words programmed since the start of the run (every boot counted).
 uint64_t eeprom_words_programmed();
 
-// Brings up the device models of one boot (called by the runner).
-void devices_boot();
+// The chip's trace port (what a debugger reads, platform_debug_write): text
+// goes to the attached probe, if any (attached again at every boot).
+struct TracePeer {
+    virtual ~TracePeer() = default;
+    virtual void trace_write(const char* text, uint32_t len) = 0;
+};
+void trace_attach(TracePeer* peer);
 
 } // namespace sim

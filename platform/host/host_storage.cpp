@@ -1,12 +1,13 @@
-// EEPROM, hibernation module and the I2C0 master with its FRAM of the
-// simulated microcontroller.  Their contents live in files of the board
-// folder (see board_runner.cpp).
-#include "platform/host/board_runner.h"
+// EEPROM, hibernation module and the I2C0 master of the simulated
+// microcontroller.  The EEPROM array and the hibernation module's state are
+// kept across resets by the machine that runs the chip (chip.h).
+#include "platform/host/chip.h"
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"
 
 #include <cstring>
+#include <map>
 
 // --- EEPROM ------------------------------------------------------------------------
 
@@ -24,7 +25,7 @@ uint64_t* eeprom_word_counter()
 uint32_t EEPROMInit()
 {
     sim::consume(5 * sim::NS_PER_US);
-    return sim::options().faults.eeprom_init ? EEPROM_INIT_ERROR : EEPROM_INIT_OK;
+    return sim::chip_faults().eeprom_init ? EEPROM_INIT_ERROR : EEPROM_INIT_OK;
 }
 
 uint32_t EEPROMSizeGet()
@@ -57,7 +58,7 @@ uint32_t EEPROMProgram(const uint32_t* pui32Data, uint32_t ui32Address, uint32_t
         ui32Address + ui32Count < ui32Address) {
         return EEPROM_RC_INVPL;
     }
-    if (sim::options().faults.eeprom_program) {
+    if (sim::chip_faults().eeprom_program) {
         sim::consume(EEPROM_WORD_NS);
         return EEPROM_RC_WRBUSY | EEPROM_RC_NOPERM;
     }
@@ -185,7 +186,7 @@ uint32_t HibernateWakeGet()
 void HibernateRequest()
 {
     sim::register_access();
-    if (sim::options().faults.hibernate) {
+    if (sim::chip_faults().hibernate) {
         return; // e.g. a jumper holds the processor supply on
     }
     sim::boot_end(sim::BootEnd::Hibernate);
@@ -209,11 +210,9 @@ void HibernateDataGet(uint32_t* pui32Data, uint32_t ui32Count)
     sim::register_access();
 }
 
-// --- I2C0 master and the FRAM at address 0x50 --------------------------------------
+// --- I2C0 master -------------------------------------------------------------------
 
 namespace {
-
-constexpr uint8_t FRAM_ADDRESS = 0x50;
 
 struct I2cMaster {
     bool enabled = false;
@@ -223,42 +222,18 @@ struct I2cMaster {
     uint8_t mdr = 0;
     uint32_t err = 0;
     sim::Time busy_until = 0;
-    // Device side: state of the FRAM's address pointer and transfer.
-    bool device_selected = false;
-    bool expect_offset = false;
-    uint8_t offset = 0;
+    // The target addressed by the last start, until the stop.
+    sim::I2cTarget* selected = nullptr;
+    std::map<uint8_t, sim::I2cTarget*> targets; // by 7-bit address
 };
 
 I2cMaster g_i2c;
-
-bool fram_answers(uint8_t addr)
-{
-    return addr == FRAM_ADDRESS && !sim::options().faults.fram_absent;
-}
 
 // One byte on the bus, nine clocks, plus start/stop conditions.
 sim::Time i2c_bytes_ns(int bytes, bool start, bool stop)
 {
     sim::Time bit = sim::NS_PER_S / g_i2c.bit_rate;
     return bit * (9 * static_cast<sim::Time>(bytes) + (start ? 1 : 0) + (stop ? 1 : 0));
-}
-
-void fram_write_byte(uint8_t b)
-{
-    if (g_i2c.expect_offset) {
-        g_i2c.offset = b;
-        g_i2c.expect_offset = false;
-    } else {
-        sim::fram_image()[g_i2c.offset] = b;
-        g_i2c.offset = static_cast<uint8_t>(g_i2c.offset + 1); // 256-byte array wraps
-    }
-}
-
-uint8_t fram_read_byte()
-{
-    uint8_t b = sim::fram_image()[g_i2c.offset];
-    g_i2c.offset = static_cast<uint8_t>(g_i2c.offset + 1);
-    return b;
 }
 
 } // namespace
@@ -314,23 +289,23 @@ void I2CMasterControl(uint32_t, uint32_t ui32Cmd)
     if (start) {
         bytes += 1; // address byte
         g_i2c.err = 0;
-        g_i2c.device_selected = fram_answers(g_i2c.slave);
-        if (!g_i2c.device_selected) {
+        auto it = g_i2c.targets.find(g_i2c.slave);
+        g_i2c.selected =
+            it != g_i2c.targets.end() && it->second->i2c_start(g_i2c.receive) ? it->second : nullptr;
+        if (g_i2c.selected == nullptr) {
             g_i2c.err = I2C_MASTER_ERR_ADDR_ACK;
-        } else if (!g_i2c.receive) {
-            g_i2c.expect_offset = true;
         }
     }
-    if (run && g_i2c.err == 0 && g_i2c.device_selected) {
+    if (run && g_i2c.err == 0 && g_i2c.selected != nullptr) {
         bytes += 1;
         if (g_i2c.receive) {
-            g_i2c.mdr = fram_read_byte();
+            g_i2c.mdr = g_i2c.selected->i2c_read();
         } else {
-            fram_write_byte(g_i2c.mdr);
+            g_i2c.selected->i2c_write(g_i2c.mdr);
         }
     }
     if (stop || g_i2c.err != 0) {
-        g_i2c.device_selected = false;
+        g_i2c.selected = nullptr;
     }
     g_i2c.busy_until = sim::now() + i2c_bytes_ns(bytes, start, stop);
 }
@@ -358,6 +333,13 @@ namespace sim {
 void storage_models_boot()
 {
     g_i2c = I2cMaster{};
+}
+
+void i2c_attach(uint32_t i2c_base, uint8_t address, I2cTarget* target)
+{
+    if (i2c_base == I2C0_BASE) {
+        g_i2c.targets[address] = target;
+    }
 }
 
 } // namespace sim

@@ -1,6 +1,6 @@
 // System control, FPU, interrupt controller, SysTick, GPIO and PWM of the
 // simulated microcontroller.
-#include "platform/host/board_runner.h"
+#include "platform/host/chip.h"
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"
@@ -14,6 +14,7 @@ namespace {
 void pwm_show();
 
 uint32_t g_clock_hz = PIOSC_HZ;
+sim::TracePeer* g_trace = nullptr;
 std::set<uint32_t> g_enabled_periph;
 uint32_t g_systick_period = 0;
 bool g_systick_on = false;
@@ -72,6 +73,12 @@ void system_models_boot()
     g_systick_on = false;
     g_systick_event = 0;
     pwm_models_boot();
+    g_trace = nullptr;
+}
+
+void trace_attach(TracePeer* peer)
+{
+    g_trace = peer;
 }
 
 } // namespace sim
@@ -436,4 +443,14 @@ void PWMGenDisable(uint32_t, uint32_t ui32Gen)
     g_pwm.gen_enabled[gen_index(ui32Gen)] = false;
     sim::register_access();
     pwm_show();
+}
+
+// --- Trace port: debug output for a debugger, never on a UART ----------------------
+
+void platform_debug_write(const char* pcText, uint32_t ui32Len)
+{
+    sim::register_access();
+    if (g_trace != nullptr) {
+        g_trace->trace_write(pcText, ui32Len);
+    }
 }

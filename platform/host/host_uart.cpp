@@ -1,11 +1,9 @@
 // UARTs of the simulated microcontroller: 16-byte FIFOs, bytes on the line
 // ten bit-times apart at the configured baud rate, FIFO-level, receive
 // time-out and transmit interrupts as the chip raises them.
-#include "platform/host/board_runner.h"
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"
-#include "sim/devices/console/console_line.h"
 
 #include <array>
 #include <deque>
@@ -15,7 +13,7 @@ namespace {
 constexpr std::size_t FIFO_DEPTH = 16;
 constexpr std::size_t FIFO_TRIGGER = 2; // 1/8 of the FIFO
 
-struct Uart : sim::ConsoleLine {
+struct Uart {
     uint32_t base = 0;
     uint32_t vector = 0;
     bool enabled = false;
@@ -31,13 +29,13 @@ struct Uart : sim::ConsoleLine {
     std::deque<uint8_t> inbound;
     bool inbound_busy = false;
 
-    sim::Time byte_time() override
+    sim::Time byte_time()
     {
         uint32_t b = baud != 0 ? baud : 115200;
         return 10 * sim::NS_PER_S / b;
     }
 
-    void receive(uint8_t byte) override
+    void receive(uint8_t byte)
     {
         if (!enabled) {
             return; // receiver off: the byte is lost
@@ -97,12 +95,7 @@ struct Uart : sim::ConsoleLine {
     }
 };
 
-struct ConsolePeer : sim::UartPeer {
-    void uart_from_board(uint8_t byte) override { sim::console_line_from_board(byte); }
-};
-
 std::array<Uart, 8> g_uarts;
-ConsolePeer g_console_peer;
 
 Uart* uart_of(uint32_t base)
 {
@@ -127,8 +120,6 @@ void uart_models_boot()
         u.vector = vectors[i];
         irq_attach_level(u.vector, [&u] { return (u.ris & u.im) != 0; });
     }
-    g_uarts[0].peer = &g_console_peer;
-    console_attach(console_line_to_board(&g_uarts[0]));
 }
 
 void uart_attach(uint32_t uart_base, UartPeer* peer)

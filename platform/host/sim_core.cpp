@@ -1,8 +1,8 @@
-// Virtual time, events, interrupt controller, GPIO and shared memory of the
-// simulated microcontroller.
+// Virtual time, events, interrupt controller and GPIO of the simulated
+// microcontroller.
 #include "platform/host/sim_core.h"
 
-#include "platform/host/board_runner.h"
+#include "platform/host/chip.h"
 #include "platform/platform.h"
 #include "platform/vectors.h"
 

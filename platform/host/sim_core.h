@@ -3,9 +3,9 @@
 // the simulated peripherals.
 //
 // The firmware runs in a child process forked for every reset (see
-// board_runner.h); everything here lives in that child and starts afresh at
-// each reset, except what a model keeps in shared_area() memory or in the
-// board folder.
+// sim/run/run_board.h); everything here lives in that child and starts
+// afresh at each reset.  What the chip needs from the machine that runs it
+// is declared in chip.h.
 #pragma once
 
 #include <cstddef>
@@ -94,17 +94,8 @@ void ssi_attach(uint32_t ssi_base, SpiDevice* dev);
 using AdcSourceFn = std::function<uint32_t(int ain)>;
 void adc_set_source(AdcSourceFn fn);
 
-// --- Memory that survives resets within one run ----------------------------------
-// A fixed area shared by every boot of the run; device models that must keep
-// state across a reset (noise generators, card state) take a slice of it.
-// Returns nullptr when the area is exhausted.  The same name gives the same
-// slice in every boot.
-void* shared_area(const char* name, std::size_t size);
-
 // --- Diagnostics -----------------------------------------------------------------
 // Message of the simulator itself (standard error, never the transcript).
 void log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-// Timeline of board lines, LEDs and supplies: "time_s line level".
-void timeline(const std::string& what, int value);
 
 } // namespace sim

@@ -2,8 +2,8 @@
 // drivers directly (no main()).
 #pragma once
 
-#include "platform/host/analog_world.h"
-#include "platform/host/board_runner.h"
+#include "sim/devices/analog_world.h"
+#include "sim/run/bench.h"
 
 #include <gtest/gtest.h>
 

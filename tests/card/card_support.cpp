@@ -1,7 +1,7 @@
 #include "tests/card/card_support.h"
 
-#include "platform/host/board_body.h"
-#include "platform/host/board_runner.h"
+#include "sim/run/board_body.h"
+#include "sim/run/run_board.h"
 #include "board/init_TM4C123GH6PGE_144pin.h"
 #include "platform/platform.h"
 #include "tests/support/harness.h"

@@ -3,7 +3,7 @@
 // the progress record, and files read off the board's card.
 #pragma once
 
-#include "platform/host/board_runner.h"
+#include "sim/run/run_board.h"
 #include "records/system_data.h"
 #include "tests/support/harness.h"
 

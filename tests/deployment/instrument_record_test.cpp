@@ -5,7 +5,7 @@
 #include "app/main.h"
 #include "instruments/ctd_base.h"
 #include "operator/config_headers.h"
-#include "platform/host/analog_world.h"
+#include "sim/devices/analog_world.h"
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"

@@ -5,7 +5,7 @@
 #include "app/main.h"
 #include "board/board_util.h"
 #include "operator/line_builder.h"
-#include "platform/host/analog_world.h"
+#include "sim/devices/analog_world.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"
 #include "records/system.h"
@@ -80,10 +80,7 @@ class Record : public test::BenchTest {
         pwr_vbat_mon_off();
         return v;
     }
-    static void fail_eeprom(bool on)
-    {
-        const_cast<sim::RunOptions&>(sim::options()).faults.eeprom_program = on;
-    }
+    static void fail_eeprom(bool on) { sim::bench_options().faults.eeprom_program = on; }
 };
 
 TEST_F(Record, SampleNumberAloneAndWithTheBattery)

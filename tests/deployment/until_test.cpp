@@ -1,5 +1,5 @@
 // "--until" of varve-sim: a duration in seconds or with a unit.
-#include "sim/cli.h"
+#include "sim/tools/cli.h"
 
 #include <gtest/gtest.h>
 

@@ -180,6 +180,35 @@ TEST(YmodemWire, ASilentReceiverEndsTheSendAfterTwelveTries)
     }
 }
 
+TEST(YmodemWire, TheBlockTracesGoToTheDebugOutputNeverToTheConsole)
+{
+    std::string board = new_board("wire-debug");
+    std::string host = new_host_dir("wire-debug");
+    write_bytes(host + "/a", {'h', 'e', 'l', 'l', 'o'});
+    put_on_card(board, host + "/a", "A.TXT");
+    const std::string debug = host + "/debug.txt";
+    Timed t;
+    t.keys(1, "ys A.TXT\\r");
+    t.at(1.5, "C");
+    t.at(0.2, std::string(ACKC) + "C");
+    t.at(0.2, ACKC);
+    t.at(0.2, ACKC);
+    t.at(0.2, "C");
+    t.at(0.2, ACKC);
+    sim::RunOptions o;
+    o.board_dir = board;
+    o.params["debug_out"] = debug;
+    test::Run r = test::run_script(o, "1 5\\r\n" + t.script, 30);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.transcript.find("\r\nSent: A.TXT\r\n"), std::string::npos) << r.transcript;
+    std::vector<uint8_t> bytes = read_bytes(debug);
+    std::string text(bytes.begin(), bytes.end());
+    EXPECT_NE(text.find("filename = A.TXT"), std::string::npos) << text;
+    EXPECT_NE(text.find("sending block 1"), std::string::npos) << text;
+    EXPECT_EQ(r.transcript.find("sending block"), std::string::npos);
+    EXPECT_EQ(r.transcript.find("filename ="), std::string::npos);
+}
+
 TEST(YmodemWire, TheReceiversCancelEndsTheSendAtOnce)
 {
     // The receiver takes the header and block 1, then answers block 2 with

@@ -172,6 +172,25 @@ TEST_F(SensorPort, LineFeedGoesOutAsCrLfAndEscEndsALineExceptOnTheOptodePort)
     EXPECT_EQ(output(), "");
 }
 
+TEST_F(SensorPort, EchoGoesBackOnThePortItTypedOnNotOnTheConsole)
+{
+    Capture ctd;
+    sim::uart_attach(UART4_BASE, &ctd);
+    uart4_init();
+    uart4_setup(9600, PIOSC_HZ);
+    uart4_echo_set(true);
+    const uint8_t typed[] = {'a', 'b', '\b', 'c', '\r'};
+    sim::uart_send_to_board(UART4_BASE, typed, sizeof typed);
+    wait_ms(30);
+    // Byte for byte, without the port's line-end translation of writes.
+    EXPECT_EQ(ctd.bytes, "ab\b \bc\n\r");
+    EXPECT_EQ(output(), "");
+    char line[16];
+    EXPECT_EQ(uart4_rx_str(line, sizeof line), 2);
+    EXPECT_STREQ(line, "ac");
+    uart4_echo_set(false);
+}
+
 TEST_F(SensorPort, FixedLengthReadTakesExactlyTheCount)
 {
     uart3_init();

@@ -2,7 +2,6 @@
 // menu, the low-supply warning at its threshold, the floor of a wake time.
 #include "app/main.h"
 #include "app/sleep.h"
-#include "platform/host/board_runner.h"
 #include "platform/platform.h"
 #include "records/system.h"
 #include "sampling/sample.h"
@@ -91,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(Supplies, SupplyWarning, ::testing::Values("9.5", "10.2
 // now, 1 s or 2 s ahead, or in the past, becomes now + 2; later ones stay.
 TEST_F(WakeFloor, WakeTimesUpToTwoSecondsAheadBecomeNowPlusTwo)
 {
-    sim::RunOptions& o = const_cast<sim::RunOptions&>(sim::options());
+    sim::RunOptions& o = sim::bench_options();
     o.faults.eeprom_program = true; // sleep returns after arming the clock
     sys_data.test_mode = 0;
     sys_data.output = NORMAL;

@@ -1,7 +1,8 @@
 // Defaults of the records and their storage in EEPROM and FRAM.
 #include "app/version.h"
 #include "operator/config.h"
-#include "platform/host/board_runner.h"
+#include "platform/host/chip.h"
+#include "sim/devices/board_services.h"
 #include "platform/platform.h"
 #include "records/i2c_fram.h"
 #include "board/rtc_calendar.h"
@@ -82,7 +83,7 @@ TEST_F(Records, ConfigurationRoundTripsThroughTheTwoKilobyteEeprom)
 
 TEST_F(Records, StoreReportsEepromFailure)
 {
-    sim::RunOptions& o = const_cast<sim::RunOptions&>(sim::options());
+    sim::RunOptions& o = sim::bench_options();
     o.faults.eeprom_program = true;
     sys_data.averaging_interval += 1; // something to program
     EXPECT_NE(storeSysDataVariables(), 0u);

@@ -1,7 +1,7 @@
 // Wake decoding and the preparation of a timed sleep.
 #include "app/main.h"
 #include "app/sleep.h"
-#include "platform/host/board_runner.h"
+#include "platform/host/chip.h"
 #include "platform/platform.h"
 #include "records/system.h"
 #include "serial/uartstdio.h"
@@ -65,7 +65,7 @@ TEST_F(WakeDecoder, FirstPowerUpConfiguresTheClockWithoutChangingIt)
 TEST_F(TimedSleep, WakeTimeHasATwoSecondFloor)
 {
     // With the records unstorable, sleep returns after arming the clock.
-    sim::RunOptions& o = const_cast<sim::RunOptions&>(sim::options());
+    sim::RunOptions& o = sim::bench_options();
     o.faults.eeprom_program = true;
     sys_data.test_mode = 0;
     sys_data.output = NORMAL;
@@ -96,7 +96,7 @@ TEST_F(TimedSleep, WakeTimeHasATwoSecondFloor)
 
 TEST_F(TimedSleep, VerboseOutputShowsTheWakeTime)
 {
-    sim::RunOptions& o = const_cast<sim::RunOptions&>(sim::options());
+    sim::RunOptions& o = sim::bench_options();
     o.faults.eeprom_program = true;
     sys_data.output = VERBOSE;
     sleep(DEPLOYED, HibernateRTCGet() + 600);

@@ -2,7 +2,7 @@
 // against a scripted line for the exact replies of the edge cases.
 #include "board/board_util.h"
 #include "instruments/ctd_base.h"
-#include "platform/host/analog_world.h"
+#include "sim/devices/analog_world.h"
 #include "platform/platform.h"
 #include "records/system_data.h"
 #include "sim/devices/instruments/seawater.h"

@@ -2,7 +2,7 @@
 // line between mismatched baud rates, their command-line options, and the
 // determinism of a run.
 #include "instruments/optode.h"
-#include "sim/cli.h"
+#include "sim/tools/cli.h"
 #include "sim/devices/instruments/instrument.h"
 #include "sim/devices/instruments/seawater.h"
 #include "sim/devices/instruments/serial_line.h"

@@ -1,7 +1,7 @@
 // Optode driver against the simulated Aanderaa oxygen optode, and against a
 // scripted line for the exact bytes of the edge cases.
 #include "instruments/optode.h"
-#include "platform/host/analog_world.h"
+#include "sim/devices/analog_world.h"
 #include "platform/platform.h"
 #include "records/system_data.h"
 #include "sim/devices/instruments/seawater.h"

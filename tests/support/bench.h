@@ -1,7 +1,7 @@
 // A simulated board on which a test calls firmware functions directly.
 #pragma once
 
-#include "platform/host/board_runner.h"
+#include "sim/run/bench.h"
 #include "tests/support/harness.h"
 
 #include <gtest/gtest.h>

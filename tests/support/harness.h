@@ -2,7 +2,7 @@
 // returns what the console transmitted.
 #pragma once
 
-#include "platform/host/board_runner.h"
+#include "sim/run/run_board.h"
 
 #include <cstdint>
 #include <string>

@@ -3,7 +3,7 @@
 // seeded from --seed, so the same bytes on the line meet the same faults.
 #include "sim/devices/console/console_line.h"
 
-#include "platform/host/sim_core.h"
+#include "sim/devices/board_services.h"
 
 #include <cstdlib>
 #include <map>
@@ -33,9 +33,7 @@ struct LineState {
 
 DirectionFaults g_in_faults;
 DirectionFaults g_out_faults;
-bool g_any_fault = false;
 LineState* g_state = nullptr;
-ConsoleLine* g_uart = nullptr;
 
 double number(const std::map<std::string, std::string>& params, const std::string& key)
 {
@@ -58,7 +56,7 @@ void parse_lose(const std::string& text, DirectionFaults* f)
 
 DirectionFaults faults_of(const char* dir)
 {
-    const auto& params = options().params;
+    const auto& params = device_params();
     std::string prefix = std::string("console_") + dir + "_";
     DirectionFaults f;
     f.drop = number(params, prefix + "drop");
@@ -127,7 +125,7 @@ LineState* state()
         g_state = static_cast<LineState*>(shared_area("console_line", sizeof(LineState)));
     }
     if (g_state != nullptr && g_state->seeded == 0) {
-        const auto& params = options().params;
+        const auto& params = device_params();
         auto it = params.find("seed");
         uint64_t seed = it == params.end() ? 1 : std::strtoull(it->second.c_str(), nullptr, 10);
         g_state->in.random = (seed * 0x9E3779B97F4A7C15ull) ^ 0x1F2E3D4C5B6A7988ull;
@@ -143,53 +141,29 @@ LineState* state()
     return g_state;
 }
 
-struct FaultyLine : ConsoleLine {
-    void receive(uint8_t byte) override
-    {
-        LineState* s = active(g_in_faults) ? state() : nullptr;
-        if (s == nullptr) {
-            g_uart->receive(byte);
-            return;
-        }
-        int got = apply(g_in_faults, &s->in, byte, "board");
-        if (got >= 0) {
-            g_uart->receive(static_cast<uint8_t>(got));
-        }
-    }
-    Time byte_time() override { return g_uart->byte_time(); }
-};
-
-FaultyLine g_line;
-
 } // namespace
 
-ConsoleLine* console_line_to_board(ConsoleLine* uart)
+void console_line_boot()
 {
-    g_uart = uart;
     g_in_faults = faults_of("in");
     g_out_faults = faults_of("out");
-    g_any_fault = active(g_in_faults) || active(g_out_faults);
     g_state = nullptr;
-    return g_any_fault ? static_cast<ConsoleLine*>(&g_line) : uart;
 }
 
-void console_line_from_board(uint8_t byte)
+int console_line_to_board(uint8_t byte)
+{
+    LineState* s = active(g_in_faults) ? state() : nullptr;
+    return s == nullptr ? byte : apply(g_in_faults, &s->in, byte, "board");
+}
+
+int console_line_to_terminal(uint8_t byte)
 {
     LineState* s = active(g_out_faults) ? state() : nullptr;
-    if (s == nullptr) {
-        console_output(byte);
-        return;
-    }
-    int got = apply(g_out_faults, &s->out, byte, "terminal");
-    if (got == byte) {
-        console_output(byte);
-    } else {
-        console_output_faulted(byte, got);
-    }
+    return s == nullptr ? byte : apply(g_out_faults, &s->out, byte, "terminal");
 }
 
-bool console_fault_option(const std::string& name, const std::string& value, bool has_value, RunOptions* opts,
-                          std::string* err)
+bool console_fault_option(const std::string& name, const std::string& value, bool has_value,
+                          std::map<std::string, std::string>* params, std::string* err)
 {
     std::string dir;
     std::string kind;
@@ -231,7 +205,7 @@ bool console_fault_option(const std::string& name, const std::string& value, boo
             return true;
         }
     }
-    opts->params[key] = value;
+    (*params)[key] = value;
     return true;
 }
 

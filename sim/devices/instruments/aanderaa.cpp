@@ -6,7 +6,7 @@
 // measurement, with one tab-separated line and CR LF, then the '#' prompt.
 // No echo.  "set enable text(yes|no)" switches the descriptor text (the
 // "MEASUREMENT ..." form) for as long as the sensor stays powered.
-#include "platform/host/analog_world.h"
+#include "sim/devices/analog_world.h"
 #include "sim/devices/instruments/instrument.h"
 #include "sim/devices/instruments/seawater.h"
 

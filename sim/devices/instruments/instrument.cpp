@@ -1,8 +1,8 @@
 // Instrument model base, options, and the models of a boot.
 #include "sim/devices/instruments/instrument.h"
 
-#include "platform/host/analog_world.h"
-#include "platform/host/board_runner.h"
+#include "sim/devices/analog_world.h"
+#include "sim/devices/board_services.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -311,7 +311,7 @@ void instruments_boot()
     g_optode_port.reset();
     InstrumentOptions o;
     std::string err;
-    if (!instrument_options_from(options().params, &o, &err)) {
+    if (!instrument_options_from(device_params(), &o, &err)) {
         log("%s; no instruments on the ports", err.c_str());
         return;
     }

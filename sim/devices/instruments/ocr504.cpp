@@ -5,8 +5,8 @@
 // 490 and 555 nm) and CR LF.  The light follows the board's local time of
 // day and is attenuated down to the depth of the analog world's pressure.
 // Ctrl-C enters the configuration prompt "[Auto]$ "; "exit" leaves it.
-#include "platform/host/analog_world.h"
-#include "platform/host/board_runner.h"
+#include "sim/devices/analog_world.h"
+#include "platform/host/chip.h"
 #include "sim/devices/instruments/instrument.h"
 
 #include <cmath>

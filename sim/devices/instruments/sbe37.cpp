@@ -4,8 +4,8 @@
 // command at each carriage return: "ts" takes a sample and answers with one
 // line - temperature (degrees C), conductivity (S/m), salinity, date and
 // time - then "<Executed/>" and the prompt.
-#include "platform/host/analog_world.h"
-#include "platform/host/board_runner.h"
+#include "sim/devices/analog_world.h"
+#include "platform/host/chip.h"
 #include "sim/devices/instruments/instrument.h"
 #include "sim/devices/instruments/seawater.h"
 

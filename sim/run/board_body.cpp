@@ -1,7 +1,7 @@
 // Test bodies in place of the firmware's main().
-#include "platform/host/board_body.h"
+#include "sim/run/board_body.h"
 
-#include "platform/host/board_runner.h"
+#include "platform/host/chip.h"
 
 namespace sim {
 

@@ -12,7 +12,7 @@
 // resets and the same seed gives the same readings.
 #pragma once
 
-#include "platform/host/dev_ads1248.h"
+#include "sim/devices/dev_ads1248.h"
 
 #include <cstdint>
 #include <map>

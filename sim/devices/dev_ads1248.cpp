@@ -1,5 +1,5 @@
 // ADS1248 converter model (see dev_ads1248.h).
-#include "platform/host/dev_ads1248.h"
+#include "sim/devices/dev_ads1248.h"
 
 #include "platform/platform.h"
 

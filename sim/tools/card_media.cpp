@@ -1,5 +1,5 @@
 // File-backed media for the FAT file system module in the card tool.
-#include "sim/card_media.h"
+#include "sim/tools/card_media.h"
 
 #include "storage/fatfs/diskio.h"
 

@@ -1,5 +1,5 @@
 // Parser of the simulator's timed input scripts.
-#include "platform/host/input_script.h"
+#include "sim/run/input_script.h"
 
 #include "board/rtc_calendar.h"
 

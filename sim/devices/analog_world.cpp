@@ -1,7 +1,7 @@
 // Analog world model (see analog_world.h).
-#include "platform/host/analog_world.h"
+#include "sim/devices/analog_world.h"
 
-#include "platform/host/board_runner.h"
+#include "sim/devices/board_services.h"
 #include "platform/host/sim_core.h"
 
 #include <cmath>
@@ -395,7 +395,7 @@ void analog_boot()
 {
     AnalogParams params;
     std::string err;
-    if (!analog_params_from(options().params, &params, &err)) {
+    if (!analog_params_from(device_params(), &params, &err)) {
         log("%s; using the defaults", err.c_str());
         params = AnalogParams{};
     }

@@ -1,9 +1,11 @@
 // varve-sim card: the card tool.  Every command except fsck goes through
 // the project's FAT module (storage/fatfs) on a file-backed media layer.
-#include "sim/card_tool.h"
+// One file, over 500 lines: one program whose commands share the image
+// handling and the error texts at its top.
+#include "sim/tools/card_tool.h"
 
-#include "platform/host/card_image.h"
-#include "sim/card_media.h"
+#include "sim/devices/card_image.h"
+#include "sim/tools/card_media.h"
 #include "storage/fatfs/ff.h"
 
 #include <cerrno>

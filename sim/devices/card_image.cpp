@@ -1,5 +1,5 @@
 // Image files of microSD cards: MBR, FAT32 formatting, volume location.
-#include "platform/host/card_image.h"
+#include "sim/devices/card_image.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 // varve-sim: runs the controller firmware on a simulated board.
-#include "platform/host/board_runner.h"
-#include "sim/card_tool.h"
-#include "sim/cli.h"
+#include "sim/run/run_board.h"
+#include "sim/tools/card_tool.h"
+#include "sim/tools/cli.h"
 
 #include <cstdio>
 #include <cstring>

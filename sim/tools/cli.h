@@ -1,7 +1,7 @@
 // Command line of varve-sim.
 #pragma once
 
-#include "platform/host/board_runner.h"
+#include "sim/run/run_board.h"
 
 namespace sim {
 

@@ -1,9 +1,9 @@
 // Provisioning of a new simulated board through the firmware's own code.
-#include "platform/host/provision.h"
+#include "sim/run/provision.h"
 
 #include "app/version.h"
 #include "operator/config.h"
-#include "platform/host/board_runner.h"
+#include "platform/host/chip.h"
 #include "platform/platform.h"
 #include "records/i2c_fram.h"
 #include "records/system.h"

@@ -1,10 +1,10 @@
 // Command line of varve-sim.
-#include "sim/cli.h"
+#include "sim/tools/cli.h"
 
-#include "platform/host/analog_world.h"
-#include "platform/host/input_script.h"
+#include "sim/devices/analog_world.h"
 #include "sim/devices/console/console_line.h"
 #include "sim/devices/instruments/instrument.h"
+#include "sim/run/input_script.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -242,7 +242,7 @@ std::string parse_fault(const std::string& v, RunOptions* opts)
         opts->params["card_cut_after_writes"] = value;
         return "";
     }
-    if (std::string err; console_fault_option(name, value, has_value, opts, &err)) {
+    if (std::string err; console_fault_option(name, value, has_value, &opts->params, &err)) {
         return err;
     }
     bool known = true;
