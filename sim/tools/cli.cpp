@@ -21,6 +21,7 @@ namespace sim {
 const char* const USAGE =
     "Usage: varve-sim [options]\n"
     "       varve-sim card [--board DIR | --image FILE] COMMAND ...  (see varve-sim card --help)\n"
+    "       varve-sim board [--board DIR] show|set ...  (see varve-sim board --help)\n"
     "\n"
     "Runs the Varve controller firmware on a simulated board.\n"
     "\n"
