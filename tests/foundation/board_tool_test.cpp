@@ -209,3 +209,12 @@ TEST(RunStats, CountBootsByCauseAwakeTimeAndSamples)
     EXPECT_GT(env, 0.0);
     EXPECT_LE(env, total);
 }
+
+TEST(RunStats, AnUnwritableFileIsRefusedBeforeTheBoardIsMade)
+{
+    sim::RunOptions o;
+    o.board_dir = test::fresh_board_dir("stats-unwritable");
+    o.stats_file = o.board_dir + "-missing-folder/stats.json";
+    EXPECT_EQ(test::run_script(o, "", 5).status, 1);
+    EXPECT_FALSE(exists(o.board_dir));
+}
