@@ -5,8 +5,8 @@
 #   scripts/bench-month.sh [--days N] [--sim PATH] [--keep DIR]
 #
 # 1. `varve-sim board set` makes the board (period 600 s, not aligned, data
-#    file DATA.TXT); `varve-sim --input S --until Nd --stats F` runs the
-#    deployment (S: main menu "2", a deployment note).
+#    file DATA.TXT); `varve-sim --board B --input S --until 30d --stats F`
+#    runs the deployment (S: main menu "2", a deployment note).
 # 2. The data file is checked: copied off with `varve-sim card get`, read
 #    with mtools (the same bytes), fsck.fat clean, exactly one metadata
 #    block, one header and DAYS x 144 records numbered from 0; the stats
@@ -56,7 +56,6 @@ step() {
         exit 1
     fi
 }
-until_s=$((days * 86400))
 
 # The board: a 600 s period, not aligned, the default data fields, the card on.
 step "$sim" board --board "$board" --start "2026-03-01 00:00:00" \
@@ -65,7 +64,7 @@ step "$sim" board --board "$board" --start "2026-03-01 00:00:00" \
 # Start a timed deployment: "2" at the main menu, then the deployment note.
 printf '1 2\\r\n1 month benchmark\\r\n' > "$dir/start.txt"
 TIMEFORMAT='%3U %3S'
-{ time step "$sim" --board "$board" --input "$dir/start.txt" --until "$until_s" --stats "$dir/stats.json" \
+{ time step "$sim" --board "$board" --input "$dir/start.txt" --until "${days}d" --stats "$dir/stats.json" \
     --transcript "$dir/transcript.txt"; } 2>"$dir/cpu.txt"
 
 # The data file, three ways.
@@ -78,7 +77,7 @@ fsck_ok=1
 end_records=0
 if [ "$days" -gt 1 ]; then
     cp -r "$board" "$dir/end"
-    step "$sim" --board "$dir/end" --console none --until 86400 --stats "$dir/stats-end.json" \
+    step "$sim" --board "$dir/end" --console none --until 1d --stats "$dir/stats-end.json" \
         --transcript /dev/null
     end_records=1
 fi
@@ -86,7 +85,7 @@ fi
 if [ "$days" -gt 1 ]; then
     step "$sim" board --board "$dir/first" --start "2026-03-01 00:00:00" \
         set sampling_period=$period sample_aligned=0 fileName=DATA.TXT >/dev/null
-    step "$sim" --board "$dir/first" --input "$dir/start.txt" --until 86400 --stats "$dir/stats-first.json" \
+    step "$sim" --board "$dir/first" --input "$dir/start.txt" --until 1d --stats "$dir/stats-first.json" \
         --transcript /dev/null
 else
     cp "$dir/stats.json" "$dir/stats-first.json"

@@ -204,7 +204,7 @@ bool in_handler()
 
 void irq_dispatch()
 {
-    if (g_master_masked || g_in_handler || in_fault()) {
+    if (g_master_masked || g_in_handler) {
         return;
     }
     // A handler that never clears its source would keep the processor in
@@ -219,7 +219,9 @@ void irq_dispatch()
                 break;
             }
         }
-        if (chosen == NUM_VECTORS) {
+        // (A processor in its fault handler takes no interrupt; asked only
+        // when one is due, as this runs at every register access.)
+        if (chosen == NUM_VECTORS || in_fault()) {
             return;
         }
         g_irq_pending[chosen] = false;
