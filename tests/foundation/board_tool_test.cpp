@@ -218,3 +218,41 @@ TEST(RunStats, AnUnwritableFileIsRefusedBeforeTheBoardIsMade)
     EXPECT_EQ(test::run_script(o, "", 5).status, 1);
     EXPECT_FALSE(exists(o.board_dir));
 }
+
+TEST(Determinism, ATwoDayDeploymentGivesIdenticalTranscriptCardAndStatistics)
+{
+    // Everything but the host's time.
+    auto figures = [](const std::string& path) {
+        std::string kept, text = text_of(path);
+        std::size_t at = 0;
+        while (at < text.size()) {
+            std::size_t end = text.find('\n', at);
+            end = end == std::string::npos ? text.size() : end + 1;
+            const std::string line = text.substr(at, end - at);
+            if (line.find("\"host_s\"") == std::string::npos) {
+                kept += line;
+            }
+            at = end;
+        }
+        return kept;
+    };
+    std::vector<std::string> transcripts, stats;
+    std::vector<std::vector<uint8_t>> cards;
+    for (const char* name : {"det-days-a", "det-days-b"}) {
+        const std::string dir = test::fresh_board_dir(name);
+        ASSERT_EQ(board(dir, {"set", "sampling_period=600", "fileName=DATA.TXT"}), 0);
+        sim::RunOptions o;
+        o.board_dir = dir;
+        o.params["card_size_mib"] = "40";
+        o.stats_file = dir + ".stats.json";
+        // "2" at the main menu, then the deployment note.
+        transcripts.push_back(test::run_script(o, "1 2\\r\n1 two days\\r\n", 2 * 86400).transcript);
+        cards.push_back(test::read_file(dir + "/card.img"));
+        stats.push_back(figures(o.stats_file));
+    }
+    EXPECT_EQ(transcripts[0], transcripts[1]);
+    EXPECT_TRUE(cards[0] == cards[1]);
+    EXPECT_EQ(stats[0], stats[1]);
+    EXPECT_NE(stats[0].find("\"samples\": 288,"), std::string::npos) << stats[0];
+    EXPECT_NE(stats[0].find("\"rtc\": 288,"), std::string::npos) << stats[0];
+}
