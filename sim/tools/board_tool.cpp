@@ -537,16 +537,17 @@ int board_main(int argc, char** argv)
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (cmd.empty() && (a == "-h" || a == "--help")) {
+        // Options go anywhere: no field name or assignment starts with "-".
+        if (a == "-h" || a == "--help") {
             std::fputs(BOARD_USAGE, stdout);
             return 0;
         }
-        if (cmd.empty() && (a == "--board" || a == "--start")) {
+        if (a == "--board" || a == "--start") {
             if (i + 1 >= argc || argv[i + 1][0] == '\0') {
                 return usage(a + " needs a value");
             }
             (a == "--board" ? dir : start) = argv[++i];
-        } else if (cmd.empty() && a.rfind("--", 0) == 0) {
+        } else if (a.rfind("-", 0) == 0) {
             return usage("unknown option \"" + a + "\"");
         } else if (cmd.empty()) {
             cmd = a;
