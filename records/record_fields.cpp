@@ -224,7 +224,7 @@ template <std::size_t N> constexpr bool describes(const RecordField (&fields)[N]
         if (f.offset - end >= align) {
             return false; // a gap wider than padding: a field is missing
         }
-        if (f.index_names != nullptr && f.index_name_count > f.count) {
+        if (f.index_name_count > f.count) {
             return false;
         }
         end = f.offset + static_cast<std::size_t>(f.elem_size) * f.count;
