@@ -7,6 +7,7 @@
 #include "operator/config_headers.h"
 #include "operator/user_io.h"
 #include "platform/platform.h"
+#include "records/record_fields.h"
 #include "records/system.h"
 #include "records/system_data.h"
 #include "serial/uartstdio.h"
@@ -74,47 +75,6 @@ bool revisit()
 {
     return yesOrNoMenuChoice("\r\n\r\nRe-visit? (Y/N) [N]? ", 0) != 0;
 }
-
-// Names of the data_cfg indices, in index order.
-const char* const DATA_CFG_NAMES[DATA_CFG_SIZE] = {
-    "CFG_SAMPLE_NUM",
-    "CFG_TIMESTAMP",
-    "CFG_V_THERMISTOR",
-    "CFG_V_THERMISTOR_STD",
-    "CFG_CALC_TEMP",
-    "CFG_VRSI",
-    "CFG_VRSI_STD",
-    "CFG_CALC_PH_VRSI",
-    "CFG_VRSE",
-    "CFG_VRSE_STD",
-    "CFG_CALC_PH_VRSE",
-    "CFG_VRSI_BIASED",
-    "CFG_VRSI_BIASED_STD",
-    "CFG_VRSE_BIASED",
-    "CFG_VRSE_BIASED_STD",
-    "CFG_V_COUNTER_ELECT",
-    "CFG_V_COUNTER_ELECT_STD",
-    "CFG_I_COUNTER",
-    "CFG_I_SUBSTRATE",
-    "CFG_VIN_BAT_VOLT",
-    "CFG_BIAS_BAT_POS",
-    "CFG_BIAS_BAT_NEG",
-    "CFG_BRD_TEMP",
-    "CFG_BRD_HUMIDITY",
-    "CFG_OPTODE",
-    "CFG_CTD",
-    "CFG_OCR",
-    "CFG_SPARE2",
-    "CFG_SPARE3",
-    "CFG_SPARE4",
-    "CFG_SPARE5",
-    "CFG_SPARE6",
-};
-
-const char* const APP_CFG_NAMES[] = {
-    "APPCFG_SAMPLING_DIAG", "APPCFG_TEMPC_SH_ALG",    "APPCFG_MICROSD_ENABLE",
-    "APPCFG_MENU_LEVEL",    "APPCFG_DEPLOY_UARTECHO", "APPCFG_EXEC_SWITCHERONI",
-};
 
 void ask_data_cfg(unsigned idx)
 {

@@ -63,13 +63,18 @@ uint32_t program_changed_words(const uint32_t* data, uint32_t address, uint32_t 
 
 void retrieveSysDataVariables()
 {
+    retrieveSysDataEEPROMVariables();
+    retrieveSysSampFRAMVariables();
+}
+
+void retrieveSysDataEEPROMVariables()
+{
     SysCtlPeripheralEnable(SYSCTL_PERIPH_EEPROM0);
     if (EEPROMInit() != EEPROM_INIT_OK) {
         uprintf("EEPROM Initialization error.\r\n");
     }
     EEPROMRead(sys_data_words(0), SYS_DATA_EEPROM_ADDR, SYS_DATA_HEAD_BYTES);
     EEPROMRead(sys_data_words(SYS_DATA_HEAD_BYTES), SYS_DATA_TAIL_EEPROM_ADDR, SYS_DATA_TAIL_BYTES);
-    retrieveSysSampFRAMVariables();
 }
 
 uint32_t storeSysDataVariables()

@@ -18,7 +18,11 @@ constexpr uint32_t SYS_DATA_TAIL_EEPROM_ADDR = 0;
 constexpr uint32_t SYS_DATA_TAIL_BYTES = sizeof(systemData) - SYS_DATA_HEAD_BYTES;
 static_assert(SYS_DATA_TAIL_BYTES == 248);
 
+// Reads both records; a progress record without its validity marker is
+// initialised (and stored).
 void retrieveSysDataVariables();
+// Reads the configuration record alone, changing nothing.
+void retrieveSysDataEEPROMVariables();
 // Stores both records; returns the EEPROM status (0 = success).
 uint32_t storeSysDataVariables();
 void retrieveSysSampFRAMVariables();

@@ -25,6 +25,10 @@ std::unordered_map<EventId, Time> g_event_time;
 
 // Interrupt controller.
 std::array<bool, NUM_VECTORS> g_irq_enabled{};
+// The enabled vectors in ascending order: the dispatcher, which runs at
+// every register access, looks only at these.
+std::array<uint32_t, NUM_VECTORS> g_irq_enabled_list{};
+uint32_t g_irq_enabled_count = 0;
 std::array<bool, NUM_VECTORS> g_irq_pending{};
 std::array<IrqLevelFn, NUM_VECTORS> g_irq_level{};
 bool g_master_masked = false;
@@ -80,6 +84,7 @@ void set_clock(Time t)
 void reset_machine()
 {
     g_irq_enabled.fill(false);
+    g_irq_enabled_count = 0;
     g_irq_pending.fill(false);
     g_irq_level.fill(nullptr);
     g_master_masked = false;
@@ -175,6 +180,12 @@ void irq_enable(uint32_t vector, bool enabled)
 {
     if (vector < NUM_VECTORS) {
         g_irq_enabled[vector] = enabled;
+        g_irq_enabled_count = 0;
+        for (uint32_t v = 0; v < NUM_VECTORS; ++v) {
+            if (g_irq_enabled[v]) {
+                g_irq_enabled_list[g_irq_enabled_count++] = v;
+            }
+        }
     }
 }
 
@@ -193,7 +204,7 @@ bool in_handler()
 
 void irq_dispatch()
 {
-    if (g_master_masked || g_in_handler || in_fault()) {
+    if (g_master_masked || g_in_handler) {
         return;
     }
     // A handler that never clears its source would keep the processor in
@@ -201,16 +212,16 @@ void irq_dispatch()
     // time still advances.
     for (int round = 0; round < 64; ++round) {
         uint32_t chosen = NUM_VECTORS;
-        for (uint32_t v = 0; v < NUM_VECTORS; ++v) {
-            if (!g_irq_enabled[v]) {
-                continue;
-            }
+        for (uint32_t i = 0; i < g_irq_enabled_count; ++i) {
+            const uint32_t v = g_irq_enabled_list[i];
             if (g_irq_pending[v] || (g_irq_level[v] && g_irq_level[v]())) {
                 chosen = v;
                 break;
             }
         }
-        if (chosen == NUM_VECTORS) {
+        // (A processor in its fault handler takes no interrupt; asked only
+        // when one is due, as this runs at every register access.)
+        if (chosen == NUM_VECTORS || in_fault()) {
             return;
         }
         g_irq_pending[chosen] = false;

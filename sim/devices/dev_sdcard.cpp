@@ -16,6 +16,7 @@
 // few of its branches.
 #include "platform/host/chip.h"
 #include "platform/host/sim_core.h"
+#include "sim/devices/device_counters.h"
 #include "sim/devices/board_services.h"
 #include "sim/devices/card_image.h"
 #include "platform/platform.h"
@@ -277,6 +278,7 @@ class SdCard : public SpiDevice {
         rx_ = multi_ ? Rx::WriteToken : Rx::Command;
         if (ok && shared_ != nullptr) {
             shared_->sector_writes++;
+            device_counters().card_sector_writes++;
             if (cut_after_ != 0 && shared_->cut_done == 0 && shared_->sector_writes >= cut_after_) {
                 shared_->cut_done = 1;
                 log("microSD card: power cut after sector write %llu",
@@ -316,6 +318,7 @@ class SdCard : public SpiDevice {
         std::array<uint8_t, CARD_SECTOR> data{};
         ssize_t n = pread(fd_, data.data(), data.size(), static_cast<off_t>(sector * CARD_SECTOR));
         (void)n; // beyond a short file the card reads zeros
+        device_counters().card_sector_reads++;
         out_.push_back(0xFE);
         out_.insert(out_.end(), data.begin(), data.end());
         out_.push_back(0x00); // CRC (not checked in SPI mode)

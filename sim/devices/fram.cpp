@@ -1,6 +1,8 @@
 // The FRAM on I2C0.
 #include "sim/devices/fram.h"
 
+#include "sim/devices/device_counters.h"
+
 #include "platform/host/host_periph.h"
 #include "platform/platform.h"
 
@@ -28,6 +30,7 @@ class Fram : public I2cTarget {
             expect_offset_ = false;
         } else {
             fram_image()[offset_] = byte;
+            device_counters().fram_bytes_written++;
             offset_ = static_cast<uint8_t>(offset_ + 1); // 256-byte array wraps
         }
     }

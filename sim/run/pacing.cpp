@@ -69,13 +69,14 @@ bool wait_wall(Time t, bool* got_input)
 // Called by the chip before simulated time advances to `t`.
 void board_pace(Time t)
 {
-    if (!run().in_boot || run().provisioning) {
+    const RunLocal& r = run(); // called at every step of simulated time
+    if (!r.in_boot || r.provisioning) {
         return; // provisioning runs to its end
     }
-    if (stop_signal() != 0 && !run().bench) {
+    if (stop_signal() != 0 && !r.bench) {
         boot_end(BootEnd::Quit);
     }
-    if (!run().paced) {
+    if (!r.paced) {
         return;
     }
     console_flush();

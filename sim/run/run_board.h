@@ -35,6 +35,7 @@ struct RunOptions {
     std::string start;           // "YYYY-MM-DD HH:MM:SS" console time of a new board
     std::string transcript_file; // "" = standard output (unless the console is stdio)
     std::string timeline_file;   // "" = no timeline
+    std::string stats_file;      // "" = no statistics (JSON written at the end of the run)
     bool blank = false;          // new board is unprovisioned (EEPROM, FRAM all 0xFF)
     bool pace = false;           // 1:1 with the wall clock (interactive consoles)
     Faults faults;

@@ -9,7 +9,9 @@
 #include "sim/run/board_setup.h"
 #include "sim/run/boot.h"
 #include "sim/run/input_script.h"
+#include "sim/run/pacing.h"
 #include "sim/run/run_state.h"
+#include "sim/run/run_stats.h"
 #include "sim/run/stop_signals.h"
 #include "sim/run/timeline.h"
 #include "sim/run/wake.h"
@@ -60,8 +62,16 @@ int run_board(const RunOptions& opts)
         }
     }
 
+    FILE* stats_file = nullptr;
+    if (!opts.stats_file.empty()) {
+        stats_file = std::fopen(opts.stats_file.c_str(), "w");
+        if (stats_file == nullptr) {
+            log("cannot write %s", opts.stats_file.c_str());
+        }
+    }
+
     bool new_board = false;
-    if (!open_board(opts, &new_board)) {
+    if ((!opts.stats_file.empty() && stats_file == nullptr) || !open_board(opts, &new_board)) {
         close_board();
         if (transcript_fd != STDOUT_FILENO) {
             close(transcript_fd);
@@ -69,8 +79,12 @@ int run_board(const RunOptions& opts)
         if (timeline_file != nullptr) {
             std::fclose(timeline_file);
         }
+        if (stats_file != nullptr) {
+            std::fclose(stats_file);
+        }
         return 1;
     }
+    stats_run_started();
     run().script = std::move(script);
     timeline_set(timeline_file);
     if (opts.until_s >= 0) {
@@ -101,6 +115,7 @@ int run_board(const RunOptions& opts)
     }
 
     int status = 0;
+    BootCause cause = BootCause::PowerOn;
     for (;;) {
         if (!hibernating && stop_signal() != 0) {
             break;
@@ -115,17 +130,26 @@ int run_board(const RunOptions& opts)
             if (w == Wake::PowerCycle) {
                 hib.raw_status = HIBERNATE_INT_WR_COMPLETE;
             }
+            cause = w == Wake::Rtc     ? BootCause::Rtc
+                    : w == Wake::Pin   ? BootCause::Pin
+                    : w == Wake::Reset ? BootCause::Reset
+                                       : BootCause::PowerOn;
             hibernating = false;
         }
         hib.hibernating = 0;
         console_transceiver_switched();
+        stats_boot_started(cause);
         int why = boot_child(false);
+        stats_boot_ended();
         board_folder_save_hib();
+        cause = BootCause::PowerOn;
         if (why == static_cast<int>(BootEnd::Hibernate)) {
             console_transceiver_switched();
             hibernating = true;
         } else if (why == static_cast<int>(BootEnd::SoftwareReset) ||
                    why == static_cast<int>(BootEnd::ResetButton)) {
+            cause =
+                why == static_cast<int>(BootEnd::SoftwareReset) ? BootCause::SoftwareReset : BootCause::Reset;
             continue;
         } else if (why == static_cast<int>(BootEnd::PowerCycle)) {
             hib.raw_status = HIBERNATE_INT_WR_COMPLETE;
@@ -141,6 +165,13 @@ int run_board(const RunOptions& opts)
     board_folder_save_hib();
     console_close();
     timeline_close();
+    if (stats_file != nullptr) {
+        const bool written = stats_write(stats_file, static_cast<double>(wall_elapsed()) / 1e9);
+        if (std::fclose(stats_file) != 0 || !written) {
+            log("cannot write %s", opts.stats_file.c_str());
+            status = status == 0 ? 1 : status;
+        }
+    }
     if (stop_signal() != 0) {
         log("stopped by signal %d; board folder %s saved", stop_signal(), opts.board_dir.c_str());
         if (status == 0) {

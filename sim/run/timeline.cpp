@@ -3,6 +3,7 @@
 
 #include "platform/host/chip.h"
 #include "sim/run/run_state.h"
+#include "sim/run/run_stats.h"
 
 #include <cinttypes>
 
@@ -36,7 +37,11 @@ void timeline_close()
 
 void timeline(const std::string& what, int value)
 {
-    if (g_timeline == nullptr || run().provisioning) {
+    if (run().provisioning) {
+        return;
+    }
+    stats_line(what, value);
+    if (g_timeline == nullptr) {
         return;
     }
     Time t = now();

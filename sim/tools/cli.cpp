@@ -21,6 +21,7 @@ namespace sim {
 const char* const USAGE =
     "Usage: varve-sim [options]\n"
     "       varve-sim card [--board DIR | --image FILE] COMMAND ...  (see varve-sim card --help)\n"
+    "       varve-sim board [--board DIR] show|set ...  (see varve-sim board --help)\n"
     "\n"
     "Runs the Varve controller firmware on a simulated board.\n"
     "\n"
@@ -52,6 +53,9 @@ const char* const USAGE =
     "  --transcript FILE    write exactly the bytes the console transmitted\n"
     "                       (default: standard output)\n"
     "  --timeline FILE      record board lines, LEDs and supplies with their times\n"
+    "  --stats FILE         write the run's statistics as JSON when it ends (boots,\n"
+    "                       samples, awake and supply on-times, card, EEPROM and\n"
+    "                       FRAM writes; see docs/simulator.md)\n"
     "  --realtime           pace a scripted run 1:1 with the wall clock\n"
     "  --debug-out FILE     the firmware's debug output (what a debugger reads\n"
     "                       from the chip's trace port; YMODEM block traces):\n"
@@ -347,6 +351,9 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
                 close(fd);
             }
             opts->params["debug_out"] = v;
+        } else if (a == "--stats") {
+            if (!value(&opts->stats_file) || opts->stats_file.empty())
+                return usage_error("--stats needs a file");
         } else if (a == "--realtime") {
             opts->params["realtime"] = "1";
         } else if (a == "--analog" || a == "--ph" || a == "--temp" || a == "--sal" || a == "--vbat" ||

@@ -248,9 +248,26 @@ TEST(Determinism, SameBoardAndScriptGiveIdenticalTranscripts)
     auto a = board("det-a");
     auto b = board("det-b");
     a.params["card_size_mib"] = b.params["card_size_mib"] = "40";
+    a.stats_file = a.board_dir + ".stats.json";
+    b.stats_file = b.board_dir + ".stats.json";
     auto ra = test::run_script(a, script, 200);
     auto rb = test::run_script(b, script, 200);
     EXPECT_EQ(ra.transcript, rb.transcript);
+    // Every figure of the statistics but the host's time.
+    auto figures = [](const std::string& path) {
+        auto bytes = test::read_file(path);
+        std::string text(bytes.begin(), bytes.end()), kept;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) {
+            if (line.find("\"host_s\"") == std::string::npos) {
+                kept += line + "\n";
+            }
+        }
+        return kept;
+    };
+    const std::string stats_a = figures(a.stats_file);
+    EXPECT_NE(stats_a.find("\"boots\": {\"total\": 3"), std::string::npos) << stats_a;
+    EXPECT_EQ(stats_a, figures(b.stats_file));
     EXPECT_EQ(test::read_file(a.board_dir + "/eeprom.bin"), test::read_file(b.board_dir + "/eeprom.bin"));
     EXPECT_EQ(test::read_file(a.board_dir + "/fram.bin"), test::read_file(b.board_dir + "/fram.bin"));
     EXPECT_EQ(test::read_file(a.board_dir + "/card.img"), test::read_file(b.board_dir + "/card.img"));

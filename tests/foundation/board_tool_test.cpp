@@ -1,0 +1,259 @@
+// The board tool (varve-sim board show/set) and a run's statistics
+// (--stats), as a user of the simulator sees them.
+#include "records/i2c_fram.h"
+#include "records/system.h"
+#include "sim/devices/board_services.h"
+#include "sim/run/bench.h"
+#include "sim/tools/board_tool.h"
+#include "tests/support/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+const char* const NEW_BOARD_START = "2026-01-15 12:00:00";
+
+int board(const std::string& dir, std::vector<std::string> args)
+{
+    args.insert(args.begin(), {"board", "--board", dir, "--start", NEW_BOARD_START});
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    return sim::board_main(static_cast<int>(argv.size()), argv.data());
+}
+
+// The board tool's standard output for `args`.
+std::string board_out(const std::string& dir, const std::vector<std::string>& args, int* status)
+{
+    testing::internal::CaptureStdout();
+    *status = board(dir, args);
+    return testing::internal::GetCapturedStdout();
+}
+
+std::vector<uint8_t> stores(const std::string& dir)
+{
+    auto e = test::read_file(dir + "/eeprom.bin");
+    auto f = test::read_file(dir + "/fram.bin");
+    e.insert(e.end(), f.begin(), f.end());
+    return e;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string text_of(const std::string& path)
+{
+    auto bytes = test::read_file(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace
+
+TEST(BoardTool, SetStoresTheImagesTheFirmwaresOwnStoreWrites)
+{
+    // One board changed by the tool, by name...
+    const std::string a = test::fresh_board_dir("bt-set-a");
+    ASSERT_EQ(board(a, {"set", "sampling_period=600", "sample_aligned=1", "data_cfg[CFG_CTD]=1",
+                        "app_cfg[APPCFG_MICROSD_ENABLE]=0", "app_cfg[9]=7", "fileName=DATA.TXT",
+                        "output=VERBOSE", "TCOffset=-0.25", "shTherm_B=2.5e-4", "pump_spare[15]=4294967295",
+                        "spare[63]=1.5", "deploy_note=north mooring", "qa.tester=J. Doe", "qa.comm_pwr=3",
+                        "sys_samp.state=DEPLOYED", "sys_samp.current_sample=17", "sys_samp.AD24_std=0.125"}),
+              0);
+    // ... and one changed by the firmware's own code, the same way.
+    const std::string b = test::fresh_board_dir("bt-set-b");
+    sim::RunOptions o;
+    o.board_dir = b;
+    o.start = NEW_BOARD_START;
+    o.console = sim::ConsoleMode::None;
+    o.params["card"] = "none";
+    ASSERT_TRUE(sim::bench_begin(o));
+    fram_init();
+    retrieveSysDataVariables();
+    sys_data.sampling_period = 600;
+    sys_data.sample_aligned = 1;
+    sys_data.data_cfg[CFG_CTD] = 1;
+    sys_data.app_cfg[APPCFG_MICROSD_ENABLE] = 0;
+    sys_data.app_cfg[9] = 7;
+    std::memset(sys_data.fileName, 0, sizeof sys_data.fileName);
+    std::strcpy(sys_data.fileName, "DATA.TXT");
+    sys_data.output = VERBOSE;
+    sys_data.TCOffset = -0.25f;
+    sys_data.shTherm_B = 2.5e-4;
+    sys_data.pump_spare[15] = 4294967295u;
+    sys_data.spare[63] = 1.5f;
+    std::memset(sys_data.deploy_note, 0, sizeof sys_data.deploy_note);
+    std::strcpy(sys_data.deploy_note, "north mooring");
+    std::memset(sys_data.qa.tester, 0, sizeof sys_data.qa.tester);
+    std::strcpy(sys_data.qa.tester, "J. Doe");
+    sys_data.qa.comm_pwr = 3;
+    sys_samp.state = DEPLOYED;
+    sys_samp.current_sample = 17;
+    sys_samp.AD24_std = 0.125f;
+    ASSERT_EQ(storeSysDataVariables(), 0u);
+    sim::bench_end();
+    EXPECT_EQ(test::read_file(a + "/eeprom.bin"), test::read_file(b + "/eeprom.bin"));
+    EXPECT_EQ(test::read_file(a + "/fram.bin"), test::read_file(b + "/fram.bin"));
+}
+
+TEST(BoardTool, ShowPrintsBothRecordsByNameAndChangesNothing)
+{
+    const std::string dir = test::fresh_board_dir("bt-show");
+    ASSERT_EQ(board(dir, {"set", "fileName=DATA.TXT", "sys_samp.state=2"}), 0);
+    const auto before = stores(dir);
+    int status = -1;
+    const std::string all = board_out(dir, {"show"}, &status);
+    EXPECT_EQ(status, 0);
+    const std::size_t data_at = all.find("sys_data (configuration record");
+    const std::size_t samp_at = all.find("sys_samp (progress record");
+    ASSERT_NE(data_at, std::string::npos);
+    ASSERT_NE(samp_at, std::string::npos);
+    EXPECT_LT(data_at, all.find("\n  fileName = \"DATA.TXT\"\n"));
+    EXPECT_LT(all.find("\n  data_cfg[CFG_OCR] = "), samp_at);
+    EXPECT_LT(all.find("\n  qa.firmware_version = \"v4.1.2 Varve revB\"\n"), samp_at);
+    EXPECT_GT(all.find("\n  sys_samp.state = 2 (DEPLOYED)\n"), samp_at);
+    EXPECT_NE(all.find("\n  sys_samp.start_pump_cntdown = "), std::string::npos);
+    // Named fields alone, in the order asked.
+    EXPECT_EQ(board_out(dir, {"show", "sys_samp.state", "data_cfg[25]", "sample_aligned"}, &status),
+              "  sys_samp.state = 2 (DEPLOYED)\n  data_cfg[CFG_CTD] = 0\n  sample_aligned = 0\n");
+    EXPECT_EQ(stores(dir), before);
+    // A board that does not exist is not made by show (set made this one).
+    const std::string none = test::fresh_board_dir("bt-show-none");
+    EXPECT_EQ(board(none, {"show"}), 1);
+    EXPECT_FALSE(exists(none));
+}
+
+TEST(BoardTool, RefusesBadAssignmentsAndChangesNothing)
+{
+    const std::string dir = test::fresh_board_dir("bt-refuse");
+    ASSERT_EQ(
+        board(dir, {"set", "sampling_period=4294967295", "sample_aligned=255", "fileName=ABCDEFGHIJKLMNO"}),
+        0);
+    const auto before = stores(dir);
+    for (const char* bad :
+         {"sampling_period=4294967296", "sample_aligned=256", "fileName=ABCDEFGHIJKLMNOP",
+          "sampling_period=-1", "sampling_period=", "sampling_period=1.5", "bogus=1", "state=2",
+          "data_cfg[CFG_NOPE]=1", "data_cfg[32]=1", "data_cfg=1", "sampling_period[0]=1", "sys_samp.state=4",
+          "output=0", "TCOffset=1e39", "TCOffset=nan", "shTherm_A=inf", "user=a\tb", "noassignment"}) {
+        // A good assignment beside the bad one is not stored either.
+        EXPECT_EQ(board(dir, {"set", "sampling_period=5", bad}), 1) << bad;
+        EXPECT_EQ(stores(dir), before) << bad;
+    }
+    int status = -1;
+    EXPECT_EQ(board_out(dir, {"show", "sampling_period", "sample_aligned", "fileName"}, &status),
+              "  sampling_period = 4294967295\n  sample_aligned = 255\n  fileName = \"ABCDEFGHIJKLMNO\"\n");
+    EXPECT_EQ(board(dir, {"set"}), 2);
+    EXPECT_EQ(board(dir, {"frobnicate"}), 2);
+}
+
+TEST(BoardTool, TheFirmwareStartsFromWhatSetStored)
+{
+    const std::string dir = test::fresh_board_dir("bt-route");
+    sim::RunOptions o;
+    o.board_dir = dir;
+    o.params["card_size_mib"] = "40";
+    test::run_script(o, "", 31); // the menu, then sleep
+    // Changed while it hibernates: a key wakes it into the deployed commands.
+    ASSERT_EQ(board(dir, {"set", "debug_flag=1", "sys_samp.state=DEPLOYED"}), 0);
+    auto r = test::run_script(o, "1 x\n", 4);
+    EXPECT_NE(r.transcript.find("\r\nMAIN: DEPLOYED, calling exec_command\r\n"), std::string::npos)
+        << r.transcript;
+}
+
+TEST(RunStats, CountBootsByCauseAwakeTimeAndSamples)
+{
+    sim::RunOptions o;
+    o.board_dir = test::fresh_board_dir("stats-causes");
+    o.params["card_size_mib"] = "40";
+    o.stats_file = o.board_dir + ".stats.json";
+    // Boot 2 adds 5 samples to the stored counter, boot 3 starts it again
+    // from 0 (a new deployment): 5 samples in all.
+    o.boot_hook = [](int boot) {
+        systemSamplingData s;
+        std::memcpy(&s, sim::fram_image() + FRAM_SYS_SAMP_OFFSET, sizeof s);
+        s.current_sample = boot == 2 ? s.current_sample + 5 : 0;
+        std::memcpy(sim::fram_image() + FRAM_SYS_SAMP_OFFSET, &s, sizeof s);
+    };
+    // Power-on (the menu sleeps after 30 s), a key at 40 s, the reset line at
+    // 100 s; each boot sleeps again after 30 s of the menu.
+    test::run_script(o, "40 x\n100 !reset\n", 200);
+    const std::string s = text_of(o.stats_file);
+    EXPECT_NE(s.find("\"simulated_s\": 200.000000000,"), std::string::npos) << s;
+    EXPECT_NE(s.find("\"boots\": {\"total\": 3, \"power_on\": 1, \"rtc\": 0, \"pin\": 1, \"reset\": 1, "
+                     "\"software_reset\": 0}"),
+              std::string::npos)
+        << s;
+    EXPECT_NE(s.find("\"samples\": 5,"), std::string::npos) << s;
+    // About 30 s awake per boot.
+    double total = 0, min = 0, mean = 0, max = 0;
+    ASSERT_EQ(std::sscanf(s.c_str() + s.find("\"awake_s\""),
+                          "\"awake_s\": {\"total\": %lf, \"per_boot_min\": %lf, \"per_boot_mean\": %lf, "
+                          "\"per_boot_max\": %lf}",
+                          &total, &min, &mean, &max),
+              4);
+    EXPECT_NEAR(mean * 3, total, 1e-6);
+    EXPECT_LE(min, mean);
+    EXPECT_LE(mean, max);
+    EXPECT_GT(min, 29.9);
+    EXPECT_LT(max, 32.0);
+    // A supply is never on longer than the board was awake.
+    double env = 0;
+    ASSERT_EQ(std::sscanf(s.c_str() + s.find("\"env_mon\""), "\"env_mon\": %lf", &env), 1);
+    EXPECT_GT(env, 0.0);
+    EXPECT_LE(env, total);
+}
+
+TEST(RunStats, AnUnwritableFileIsRefusedBeforeTheBoardIsMade)
+{
+    sim::RunOptions o;
+    o.board_dir = test::fresh_board_dir("stats-unwritable");
+    o.stats_file = o.board_dir + "-missing-folder/stats.json";
+    EXPECT_EQ(test::run_script(o, "", 5).status, 1);
+    EXPECT_FALSE(exists(o.board_dir));
+}
+
+TEST(Determinism, ATwoDayDeploymentGivesIdenticalTranscriptCardAndStatistics)
+{
+    // Two days of hourly samples, across midnight twice; everything but the
+    // host's time compared.
+    auto figures = [](const std::string& path) {
+        std::string kept, text = text_of(path);
+        std::size_t at = 0;
+        while (at < text.size()) {
+            std::size_t end = text.find('\n', at);
+            end = end == std::string::npos ? text.size() : end + 1;
+            const std::string line = text.substr(at, end - at);
+            if (line.find("\"host_s\"") == std::string::npos) {
+                kept += line;
+            }
+            at = end;
+        }
+        return kept;
+    };
+    std::vector<std::string> transcripts, stats;
+    std::vector<std::vector<uint8_t>> cards;
+    for (const char* name : {"det-days-a", "det-days-b"}) {
+        const std::string dir = test::fresh_board_dir(name);
+        ASSERT_EQ(board(dir, {"set", "sampling_period=3600", "fileName=DATA.TXT"}), 0);
+        sim::RunOptions o;
+        o.board_dir = dir;
+        o.params["card_size_mib"] = "40";
+        o.stats_file = dir + ".stats.json";
+        // "2" at the main menu, then the deployment note.
+        transcripts.push_back(test::run_script(o, "1 2\\r\n1 two days\\r\n", 2 * 86400).transcript);
+        cards.push_back(test::read_file(dir + "/card.img"));
+        stats.push_back(figures(o.stats_file));
+    }
+    EXPECT_EQ(transcripts[0], transcripts[1]);
+    EXPECT_TRUE(cards[0] == cards[1]);
+    EXPECT_EQ(stats[0], stats[1]);
+    EXPECT_NE(stats[0].find("\"samples\": 48,"), std::string::npos) << stats[0];
+    EXPECT_NE(stats[0].find("\"rtc\": 48,"), std::string::npos) << stats[0];
+}
