@@ -45,6 +45,10 @@ void pwm_models_boot();
 
 // EEPROM words programmed since the start of the run (every boot counted).
 uint64_t eeprom_words_programmed();
+// Card sectors read and written since the start of the run (every boot
+// counted).
+uint64_t card_sectors_read();
+uint64_t card_sectors_written();
 
 // Brings up the device models of one boot (called by the runner).
 void devices_boot();
