@@ -1491,9 +1491,12 @@ FRESULT f_lseek_end(FIL* fp, const FFHINT* hint)
         if (std::memcmp(e, hint->entry, ENTRY_SIZE) == 0 && ld32(e + DIR_FileSize) == fp->fsize &&
             ld_clust(fs, e) == fp->sclust) {
             // The entry is as it was when the hint was taken.  The hinted
-            // cluster must still end a chain: an append cut off after
-            // linking a new cluster but before its entry was written leaves
-            // a link there, and the walk then takes the chain as it is.
+            // cluster must still end a chain: a chain changed behind an
+            // unchanged entry (a cluster moved and freed by another system)
+            // would otherwise take the append into a cluster the file no
+            // longer owns.  An append cut off after linking a new cluster
+            // leaves a link there too; the walk then takes the chain as it
+            // is.
             DWORD v;
             res = get_fat(fs, hint->clust, &v);
             if (res != FR_OK) {
