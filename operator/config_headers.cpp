@@ -66,15 +66,14 @@ class DataFile {
     // and returns false on failure, leaving nothing open.
     bool open_end()
     {
-        char name[sizeof sys_data.fileName + 1];
-        std::memcpy(name, sys_data.fileName, sizeof sys_data.fileName);
-        name[sizeof sys_data.fileName] = '\0';
-        FRESULT fr = f_open(&fil_, name, FA_READ | FA_WRITE | FA_OPEN_ALWAYS);
+        std::memcpy(name_, sys_data.fileName, sizeof sys_data.fileName);
+        name_[sizeof sys_data.fileName] = '\0';
+        FRESULT fr = data_file_open(&fil_, name_, FA_READ | FA_WRITE | FA_OPEN_ALWAYS);
         if (fr != FR_OK) {
             uprintf("f_open error: %s\r\n", StringFromFresult(fr));
             return false;
         }
-        fr = f_lseek(&fil_, f_size(&fil_));
+        fr = data_file_seek_end(&fil_, name_);
         if (fr != FR_OK) {
             uprintf("f_lseek error: %s\r\n", StringFromFresult(fr));
             f_close(&fil_);
@@ -90,20 +89,26 @@ class DataFile {
         FRESULT fr = f_write(&fil_, text, static_cast<UINT>(len), &written);
         if (fr != FR_OK) {
             uprintf("%s: %s\r\n", what, StringFromFresult(fr));
+            complete_ = false;
             return false;
         }
         if (written < len) {
             uprintf("%s: card full, %u of %u bytes written\r\n", what, static_cast<unsigned>(written),
                     static_cast<unsigned>(len));
+            complete_ = false;
             return false;
         }
         return true;
     }
 
-    // Keeps the end of what was written for "gdata", then closes.
+    // Keeps the end of what was written for "gdata" (and, after complete
+    // writes, for the next append), then closes.
     bool close()
     {
         sys_samp.next_gdata_fptr = static_cast<uint32_t>(f_tell(&fil_));
+        if (complete_) {
+            data_file_remember_end(&fil_, name_);
+        }
         FRESULT fr = f_close(&fil_);
         if (fr != FR_OK) {
             uprintf("f_close error: %s\r\n", StringFromFresult(fr));
@@ -114,6 +119,8 @@ class DataFile {
 
   private:
     FIL fil_{};
+    char name_[sizeof sys_data.fileName + 1] = {};
+    bool complete_ = true;
 };
 
 // Output of the metadata writer: each line goes to the file (while file

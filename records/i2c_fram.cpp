@@ -141,3 +141,19 @@ void fram_sys_samp_retrieve()
     i2c0_read(FRAM_I2C_ADDRESS, framBuf, sizeof sys_samp, FRAM_SYS_SAMP_OFFSET, 1);
     std::memcpy(&sys_samp, framBuf, sizeof sys_samp);
 }
+
+void fram_append_pos_store(const appendPosition& rec)
+{
+    static_assert(sizeof rec <= sizeof framBuf);
+    static_assert(FRAM_APPEND_POS_OFFSET >=
+                  FRAM_SYS_SAMP_OFFSET + static_cast<int>(sizeof(systemSamplingData)));
+    static_assert(FRAM_APPEND_POS_OFFSET + sizeof rec <= 256, "one-byte FRAM addresses");
+    std::memcpy(framBuf, &rec, sizeof rec);
+    i2c0_write(FRAM_I2C_ADDRESS, framBuf, sizeof rec, FRAM_APPEND_POS_OFFSET);
+}
+
+void fram_append_pos_retrieve(appendPosition* rec)
+{
+    i2c0_read(FRAM_I2C_ADDRESS, framBuf, sizeof *rec, FRAM_APPEND_POS_OFFSET, 1);
+    std::memcpy(rec, framBuf, sizeof *rec);
+}

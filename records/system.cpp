@@ -6,6 +6,8 @@
 #include "platform/platform.h"
 #include "records/i2c_fram.h"
 
+#include <cstddef>
+
 systemData sys_data;
 systemSamplingData sys_samp;
 systemDataVolatile sys_data_chg;
@@ -57,6 +59,25 @@ uint32_t program_changed_words(const uint32_t* data, uint32_t address, uint32_t 
         return EEPROMProgram(data + run_start, address + run_start * 4, run_len * 4);
     }
     return 0;
+}
+
+// CRC-32 (IEEE 802.3, reflected) of `len` bytes.
+uint32_t crc32(const void* data, uint32_t len)
+{
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint32_t i = 0; i < len; ++i) {
+        crc ^= p[i];
+        for (int b = 0; b < 8; ++b) {
+            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+        }
+    }
+    return ~crc;
+}
+
+uint32_t append_pos_check(const appendPosition& rec)
+{
+    return crc32(&rec, offsetof(appendPosition, check));
 }
 
 } // namespace
@@ -115,6 +136,19 @@ void storeSysSampFRAMVariables()
         sys_samp.initNum = SYS_SAMP_INIT_NUM;
     }
     fram_sys_samp_store();
+}
+
+bool retrieveAppendPosition(appendPosition* rec)
+{
+    fram_append_pos_retrieve(rec);
+    return rec->magic == APPEND_POS_MAGIC && rec->check == append_pos_check(*rec);
+}
+
+void storeAppendPosition(appendPosition* rec)
+{
+    rec->magic = APPEND_POS_MAGIC;
+    rec->check = append_pos_check(*rec);
+    fram_append_pos_store(*rec);
 }
 
 struct tm* get_RTC_time()

@@ -29,5 +29,11 @@ void retrieveSysSampFRAMVariables();
 void initSysSampFRAMVariables();
 void storeSysSampFRAMVariables();
 
+// The data file's remembered end (FRAM).  retrieve returns false when the
+// record is blank or damaged (magic or check value wrong); store fills in
+// the magic and the check value.
+bool retrieveAppendPosition(appendPosition* rec);
+void storeAppendPosition(appendPosition* rec);
+
 // Local calendar time of the RTC (static storage).
 struct tm* get_RTC_time();

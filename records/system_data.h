@@ -179,6 +179,21 @@ struct systemSamplingData {
     uint32_t start_pump_cntdown;
 };
 
+// Where the data file ended after its last append, kept in FRAM beside the
+// progress record, so that the next append (after a reset) is positioned
+// without walking the file's cluster chain.  `pos` holds the FAT module's
+// position record (FFHINT) as bytes; the FAT module checks it against the
+// card before use.  `check` is a CRC-32 of the bytes before it: a blank or
+// damaged record is not used.
+struct appendPosition {
+    uint32_t magic;    // APPEND_POS_MAGIC
+    char fileName[16]; // the data file it belongs to (as systemData::fileName)
+    uint8_t pos[52];   // FFHINT
+    uint32_t check;    // CRC-32 of magic, fileName and pos
+};
+
+constexpr uint32_t APPEND_POS_MAGIC = 0x41505031; // "APP1"
+
 // Layout of a copy kept in the hibernation module's battery-backed
 // registers (no deployment path uses it).
 struct systemDataVolatile {
@@ -207,6 +222,7 @@ static_assert(offsetof(systemData, qa) == 1040);
 static_assert(sizeof(systemSamplingData) == 60, "systemSamplingData is a stored format");
 static_assert(offsetof(systemSamplingData, initNum) == 40);
 static_assert(sizeof(systemDataVolatile) == 28);
+static_assert(sizeof(appendPosition) == 76, "appendPosition is a stored format");
 
 extern systemData sys_data;
 extern systemSamplingData sys_samp;

@@ -243,13 +243,13 @@ void log_record()
     char name[sizeof sys_data.fileName + 1];
     data_file_name(name);
     FIL fil{};
-    FRESULT fr = f_open(&fil, name, FA_READ | FA_WRITE | FA_OPEN_ALWAYS);
+    FRESULT fr = data_file_open(&fil, name, FA_READ | FA_WRITE | FA_OPEN_ALWAYS);
     if (fr != FR_OK) {
         uprintf("f_open error: %s\r\n", StringFromFresult(fr));
         error_store("f_open error");
         return;
     }
-    fr = f_lseek(&fil, f_size(&fil));
+    fr = data_file_seek_end(&fil, name);
     if (fr != FR_OK) {
         uprintf("f_lseek error: %s\r\n", StringFromFresult(fr));
     } else {
@@ -261,6 +261,8 @@ void log_record()
         } else if (written < len) {
             uprintf("f_write error: card full, %u of %u bytes written\r\n", static_cast<unsigned>(written),
                     static_cast<unsigned>(len));
+        } else {
+            data_file_remember_end(&fil, name);
         }
     }
     fr = f_close(&fil);

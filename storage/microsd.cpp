@@ -7,6 +7,7 @@
 #include "board/rtc_calendar.h"
 #include "operator/user_io.h"
 #include "platform/platform.h"
+#include "records/system.h"
 #include "records/system_data.h"
 
 #include <cstdarg>
@@ -62,6 +63,28 @@ void cut_back(FIL* fil, FSIZE_t size, const char* prefix)
     }
 }
 
+// The data file's remembered end, read from FRAM at the first append after
+// a reset and kept in step with every store.
+appendPosition g_end;
+bool g_end_read = false;
+bool g_end_valid = false;
+FFHINT g_hint;
+
+static_assert(sizeof g_end.pos == sizeof(FFHINT));
+
+const FFHINT* data_file_hint(const char* name)
+{
+    if (!g_end_read) {
+        g_end_valid = retrieveAppendPosition(&g_end);
+        g_end_read = true;
+    }
+    if (!g_end_valid || std::strncmp(g_end.fileName, name, sizeof g_end.fileName) != 0) {
+        return nullptr;
+    }
+    std::memcpy(&g_hint, g_end.pos, sizeof g_hint);
+    return &g_hint;
+}
+
 } // namespace
 
 void Init_SDCard()
@@ -110,12 +133,12 @@ void appendBufferToSDCard(const char* buffer)
     std::memcpy(name, sys_data.fileName, sizeof sys_data.fileName);
     name[sizeof sys_data.fileName] = '\0';
     FIL fil{};
-    FRESULT fr = f_open(&fil, name, FA_READ | FA_WRITE | FA_OPEN_ALWAYS);
+    FRESULT fr = data_file_open(&fil, name, FA_READ | FA_WRITE | FA_OPEN_ALWAYS);
     ms_delay(500);
     if (fr != FR_OK) {
         uprintf("f_open error: %s\r\n", StringFromFresult(fr));
     }
-    fr = f_lseek(&fil, f_size(&fil));
+    fr = data_file_seek_end(&fil, name);
     if (fr != FR_OK) {
         uprintf("f_lseek error: %s\r\n", StringFromFresult(fr));
     }
@@ -130,6 +153,8 @@ void appendBufferToSDCard(const char* buffer)
         // The card is full: nothing of this buffer stays in the file.
         report_short_write("", written, len);
         cut_back(&fil, start, "");
+    } else {
+        data_file_remember_end(&fil, name);
     }
     fr = f_close(&fil);
     if (fr != FR_OK) {
@@ -208,6 +233,31 @@ void error_store(const char* error_buff)
     if (fr != FR_OK) {
         uprintf("Error.txt f_close error: %s\r\n", StringFromFresult(fr));
     }
+}
+
+FRESULT data_file_open(FIL* fp, const char* name, BYTE mode)
+{
+    return f_open_hinted(fp, name, mode, data_file_hint(name));
+}
+
+FRESULT data_file_seek_end(FIL* fp, const char* name)
+{
+    return f_lseek_end(fp, data_file_hint(name));
+}
+
+void data_file_remember_end(FIL* fp, const char* name)
+{
+    FFHINT hint;
+    if (f_gethint(fp, &hint) != FR_OK) {
+        return;
+    }
+    appendPosition rec{};
+    std::memcpy(rec.fileName, name, strnlen(name, sizeof rec.fileName));
+    std::memcpy(rec.pos, &hint, sizeof rec.pos);
+    storeAppendPosition(&rec);
+    g_end = rec;
+    g_end_read = true;
+    g_end_valid = true;
 }
 
 FRESULT open_append(FIL* fp, const char* path)

@@ -16,6 +16,19 @@ void appendBufferToSDCard(const char* buffer);
 int sd_fprintf(FIL* fil, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Appends "\r\n", the local date and time and `error_buff` to "Error.txt".
 void error_store(const char* error_buff);
+// The data file's appends.  Opening and seeking to the end use the end
+// position remembered in FRAM from the previous append to `name` (the FAT
+// module checks it against the card and walks the file's cluster chain when
+// it does not hold), so an append costs the same however long the file is.
+// data_file_open: f_open with `mode` (plus the remembered volume position).
+FRESULT data_file_open(FIL* fp, const char* name, BYTE mode);
+// f_lseek to the end of the file.
+FRESULT data_file_seek_end(FIL* fp, const char* name);
+// After a complete append, before f_close: writes the file's pending data
+// and entry (as f_sync) and remembers where it ends.  A failure is left to
+// f_close to report (the file keeps it).
+void data_file_remember_end(FIL* fp, const char* name);
+
 // Opens `path` for writing (created when absent) positioned at its end.
 // On failure no file is left open.
 FRESULT open_append(FIL* fp, const char* path);

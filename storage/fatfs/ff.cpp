@@ -16,6 +16,7 @@
 #include "storage/fatfs/ff.h"
 #include "storage/fatfs/diskio.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -33,6 +34,7 @@ constexpr UINT ENTRIES_PER_SECTOR = SS / ENTRY_SIZE;
 constexpr UINT MAX_DIR_ENTRIES = 65536; // FAT limit on the entries of one directory
 constexpr UINT MAX_DIR_DEPTH = 256;     // bound on the ".." walk of f_rename
 constexpr BYTE DELETED_MARK = 0xE5;
+constexpr BYTE FSI_UNREAD = 2; // FATFS::fsi_state: FSInfo not read yet
 
 // Directory entry fields.
 constexpr UINT DIR_Name = 0;
@@ -68,6 +70,23 @@ void st32(BYTE* p, DWORD v)
     p[1] = static_cast<BYTE>(v >> 8);
     p[2] = static_cast<BYTE>(v >> 16);
     p[3] = static_cast<BYTE>(v >> 24);
+}
+
+// CRC-16/CCITT of a hint's fields other than its check value.
+WORD hint_check(const FFHINT* hint)
+{
+    const BYTE* p = reinterpret_cast<const BYTE*>(hint);
+    WORD crc = 0xFFFF;
+    for (UINT i = 0; i < sizeof *hint; i++) {
+        if (i == offsetof(FFHINT, check) || i == offsetof(FFHINT, check) + 1) {
+            continue;
+        }
+        crc = static_cast<WORD>(crc ^ (p[i] << 8));
+        for (UINT b = 0; b < 8; b++) {
+            crc = static_cast<WORD>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
+        }
+    }
+    return crc;
 }
 
 // ---------------------------------------------------------------------------
@@ -225,15 +244,45 @@ FRESULT follow(FATFS* fs, DWORD c, DWORD* next)
     return FR_OK;
 }
 
+// Reads the FSInfo sector, once per mount and only when the FAT is about to
+// change: its next-free hint starts the allocator, and its free count tells
+// whether it must be invalidated.  An append that stays within its cluster
+// never needs it.
+FRESULT load_fsinfo(FATFS* fs)
+{
+    if (fs->fsi_state != FSI_UNREAD) {
+        return FR_OK;
+    }
+    FRESULT res = move_window(fs, fs->fsi_sector);
+    if (res != FR_OK) {
+        return res;
+    }
+    const BYTE* f = fs->win;
+    fs->fsi_state = 0;
+    if (ld32(f) == 0x41615252 && ld32(f + 484) == 0x61417272 && ld32(f + 508) == 0xAA550000) {
+        if (ld32(f + 488) != UNKNOWN_COUNT) {
+            fs->fsi_state = 1;
+        }
+        const DWORD next = ld32(f + 492);
+        if (next >= 2 && next < fs->n_fatent) {
+            fs->last_clst = next;
+        }
+    } else {
+        fs->fsi_sector = 0;
+    }
+    return FR_OK;
+}
+
 // Before the first FAT change after mounting, the FSInfo free count is
 // marked unknown: a count that a power cut could leave stale is worse than
 // none (other systems then count the FAT, as this module does).
 FRESULT invalidate_fsinfo(FATFS* fs)
 {
-    if (fs->fsi_state != 1) {
-        return FR_OK;
+    FRESULT res = load_fsinfo(fs);
+    if (res != FR_OK || fs->fsi_state != 1) {
+        return res;
     }
-    FRESULT res = move_window(fs, fs->fsi_sector);
+    res = move_window(fs, fs->fsi_sector);
     if (res != FR_OK) {
         return res;
     }
@@ -301,6 +350,10 @@ FRESULT alloc_cluster(FATFS* fs, DWORD near, DWORD* nc)
 {
     if (fs->free_clst == 0) {
         return FR_DENIED;
+    }
+    FRESULT lres = load_fsinfo(fs);
+    if (lres != FR_OK) {
+        return lres;
     }
     DWORD c = valid_clust(fs, near) ? near : (valid_clust(fs, fs->last_clst) ? fs->last_clst : 1);
     const DWORD n_clusters = fs->n_fatent - 2;
@@ -765,6 +818,14 @@ FRESULT skip_drive(const TCHAR** path)
 
 enum BootCheck { BOOT_FAT, BOOT_OTHER, BOOT_NONE, BOOT_ERROR };
 
+// Volume serial number of a FAT boot sector, 0 when it has no extended boot
+// signature.
+DWORD boot_serial(const BYTE* b)
+{
+    const UINT sig = ld16(b + 22) == 0 ? 66 : 38; // FAT32 : FAT12/16 layout
+    return b[sig] == 0x29 ? ld32(b + sig + 1) : 0;
+}
+
 BootCheck check_boot(FATFS* fs, DWORD sect)
 {
     fs->wflag = 0;
@@ -863,29 +924,18 @@ FRESULT read_bpb(FATFS* fs, DWORD bsect)
     fs->fsize = fatsz;
     fs->volbase = bsect;
     fs->database = static_cast<DWORD>(bsect + sysect);
+    fs->vol_id = boot_serial(b);
     fs->free_clst = UNKNOWN_COUNT;
     fs->last_clst = 1;
-    fs->fsi_state = 0;
-    if (fs->fsi_sector != 0 && move_window(fs, fs->fsi_sector) == FR_OK) {
-        const BYTE* f = fs->win;
-        if (ld32(f) == 0x41615252 && ld32(f + 484) == 0x61417272 && ld32(f + 508) == 0xAA550000) {
-            if (ld32(f + 488) != UNKNOWN_COUNT) {
-                fs->fsi_state = 1;
-            }
-            const DWORD next = ld32(f + 492);
-            if (next >= 2 && next < fs->n_fatent) {
-                fs->last_clst = next;
-            }
-        } else {
-            fs->fsi_sector = 0;
-        }
-    }
+    fs->fsi_state = fs->fsi_sector != 0 ? FSI_UNREAD : 0;
     fs->fs_type = type;
     return FR_OK;
 }
 
-// Makes sure the registered volume is mounted; consumes a "0:" prefix.
-FRESULT mount_volume(const TCHAR** path, FATFS** rfs, bool write)
+// Makes sure the registered volume is mounted; consumes a "0:" prefix.  A
+// hint names the sector where the volume was found before: a FAT boot
+// sector there with the hint's serial number is taken directly.
+FRESULT mount_volume(const TCHAR** path, FATFS** rfs, bool write, const FFHINT* hint = nullptr)
 {
     FRESULT res = skip_drive(path);
     if (res != FR_OK) {
@@ -917,7 +967,18 @@ FRESULT mount_volume(const TCHAR** path, FATFS** rfs, bool write)
         return FR_DISK_ERR;
     }
     DWORD bsect = 0;
-    BootCheck bc = check_boot(fs, 0);
+    BootCheck bc = BOOT_NONE;
+    if (hint != nullptr && hint->check == hint_check(hint) && hint->vol_sect != 0 && hint->vol_id != 0) {
+        bc = check_boot(fs, hint->vol_sect);
+        if (bc == BOOT_FAT && boot_serial(fs->win) == hint->vol_id) {
+            bsect = hint->vol_sect;
+        } else {
+            bc = BOOT_NONE;
+        }
+    }
+    if (bc != BOOT_FAT) {
+        bc = check_boot(fs, 0);
+    }
     if (bc == BOOT_OTHER) {
         // Partition table: the first partition that holds a FAT volume.
         DWORD starts[4];
@@ -1072,6 +1133,11 @@ FRESULT f_mount(FATFS* fs, const TCHAR* path, BYTE opt)
 
 FRESULT f_open(FIL* fp, const TCHAR* path, BYTE mode)
 {
+    return f_open_hinted(fp, path, mode, nullptr);
+}
+
+FRESULT f_open_hinted(FIL* fp, const TCHAR* path, BYTE mode, const FFHINT* hint)
+{
     if (fp == nullptr) {
         return FR_INVALID_PARAMETER;
     }
@@ -1079,7 +1145,7 @@ FRESULT f_open(FIL* fp, const TCHAR* path, BYTE mode)
     mode &= FA_READ | FA_WRITE | FA_CREATE_NEW | FA_CREATE_ALWAYS | FA_OPEN_ALWAYS | FA_OPEN_APPEND;
     const bool create = (mode & (FA_CREATE_NEW | FA_CREATE_ALWAYS | FA_OPEN_ALWAYS)) != 0;
     FATFS* fs;
-    FRESULT res = mount_volume(&path, &fs, create || (mode & FA_WRITE));
+    FRESULT res = mount_volume(&path, &fs, create || (mode & FA_WRITE), hint);
     if (res != FR_OK) {
         return res;
     }
@@ -1150,7 +1216,7 @@ FRESULT f_open(FIL* fp, const TCHAR* path, BYTE mode)
     fp->id = fs->id;
     fp->fs = fs;
     if ((mode & FA_OPEN_APPEND) == FA_OPEN_APPEND) {
-        res = f_lseek(fp, fp->fsize);
+        res = f_lseek_end(fp, hint);
         if (res != FR_OK) {
             fp->fs = nullptr;
         }
@@ -1402,6 +1468,81 @@ FRESULT f_lseek(FIL* fp, FSIZE_t ofs)
     }
     fp->clust = c;
     fp->fptr = ofs;
+    return FR_OK;
+}
+
+FRESULT f_lseek_end(FIL* fp, const FFHINT* hint)
+{
+    FRESULT res = check_file(fp);
+    if (res != FR_OK) {
+        return res;
+    }
+    FATFS* fs = fp->fs;
+    const DWORD cbytes = cluster_bytes(fs);
+    if (hint != nullptr && hint->check == hint_check(hint) && fp->fsize > 0 && !(fp->flag & FA_MODIFIED) &&
+        hint->vol_sect == fs->volbase && hint->vol_id == fs->vol_id && hint->dir_sect == fp->dir_sect &&
+        hint->dir_ofs == fp->dir_ofs && valid_clust(fs, hint->clust) &&
+        (fp->fsize > cbytes || hint->clust == fp->sclust)) {
+        res = move_window(fs, fp->dir_sect);
+        if (res != FR_OK) {
+            return abort_file(fp, res);
+        }
+        const BYTE* e = fs->win + fp->dir_ofs;
+        if (std::memcmp(e, hint->entry, ENTRY_SIZE) == 0 && ld32(e + DIR_FileSize) == fp->fsize &&
+            ld_clust(fs, e) == fp->sclust) {
+            // The entry is as it was when the hint was taken.  The hinted
+            // cluster must still end a chain: a chain changed behind an
+            // unchanged entry (a cluster moved and freed by another system)
+            // would otherwise take the append into a cluster the file no
+            // longer owns.  An append cut off after linking a new cluster
+            // leaves a link there too; the walk then takes the chain as it
+            // is.
+            DWORD v;
+            res = get_fat(fs, hint->clust, &v);
+            if (res != FR_OK) {
+                return abort_file(fp, res);
+            }
+            if (v >= (eoc_value(fs) & ~7u)) {
+                fp->clust = hint->clust;
+                fp->fptr = fp->fsize;
+                return FR_OK;
+            }
+        }
+    }
+    return f_lseek(fp, fp->fsize);
+}
+
+FRESULT f_gethint(FIL* fp, FFHINT* hint)
+{
+    if (hint == nullptr) {
+        return FR_INVALID_PARAMETER;
+    }
+    FRESULT res = check_file(fp);
+    if (res != FR_OK) {
+        return res;
+    }
+    if (fp->fptr != fp->fsize) {
+        return FR_DENIED;
+    }
+    if (fp->flag & FA_MODIFIED) {
+        res = f_sync(fp);
+        if (res != FR_OK) {
+            return res;
+        }
+    }
+    FATFS* fs = fp->fs;
+    res = move_window(fs, fp->dir_sect);
+    if (res != FR_OK) {
+        return abort_file(fp, res);
+    }
+    std::memset(hint, 0, sizeof *hint);
+    hint->vol_sect = fs->volbase;
+    hint->vol_id = fs->vol_id;
+    hint->dir_sect = fp->dir_sect;
+    hint->dir_ofs = fp->dir_ofs;
+    hint->clust = fp->fsize > 0 ? fp->clust : 0;
+    std::memcpy(hint->entry, fs->win + fp->dir_ofs, ENTRY_SIZE);
+    hint->check = hint_check(hint);
     return FR_OK;
 }
 

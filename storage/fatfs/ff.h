@@ -65,12 +65,14 @@ struct FATFS {
     BYTE csize;       // sectors per cluster (power of 2, 1..128)
     BYTE n_fats;      // FAT copies kept in step (1 or 2)
     BYTE wflag;       // window holds changes not yet written
-    BYTE fsi_state;   // 1 = FSInfo holds counts that must be invalidated before the FAT changes
+    BYTE fsi_state;   // 1 = FSInfo holds counts that must be invalidated before the FAT changes,
+                      // 2 = FSInfo not read yet (it is read before the first allocation)
     WORD id;          // mount generation; open objects carry a copy
     WORD n_rootdir;   // entries of the fixed root directory (FAT12/16)
     DWORD n_fatent;   // number of FAT entries = clusters + 2
     DWORD fsize;      // sectors per FAT copy
     DWORD volbase;    // first sector of the volume
+    DWORD vol_id;     // volume serial number of the boot sector (0 when it has none)
     DWORD fatbase;    // first sector of the (active) FAT
     DWORD dirbase;    // root directory: sector (FAT12/16) or cluster (FAT32)
     DWORD database;   // first sector of cluster 2
@@ -105,6 +107,22 @@ struct DIR {
     DWORD sect;   // current sector, 0 at the end of the directory
 };
 
+// Where a file ended after it was last written (f_gethint): lets a later
+// append position at the end without walking the file's cluster chain, also
+// after a reset when the caller keeps it in non-volatile memory.  Plain data;
+// f_lseek_end checks it against the volume, the directory entry and the FAT
+// before use.
+struct FFHINT {
+    DWORD vol_sect; // first sector of the volume (its boot sector)
+    DWORD vol_id;   // volume serial number of that boot sector
+    DWORD dir_sect; // sector holding the file's directory entry
+    DWORD clust;    // last cluster of the file, 0 for an empty file
+    WORD dir_ofs;   // byte offset of the entry within that sector
+    WORD check;     // CRC-16 of the other fields: a damaged hint is not used
+    BYTE entry[32]; // the directory entry as written with the file's end
+};
+static_assert(sizeof(FFHINT) == 52, "FFHINT is kept as bytes by callers");
+
 // Directory entry information.
 struct FILINFO {
     FSIZE_t fsize;   // file size
@@ -119,6 +137,12 @@ struct FILINFO {
 FRESULT f_mount(FATFS* fs, const TCHAR* path, BYTE opt);
 
 FRESULT f_open(FIL* fp, const TCHAR* path, BYTE mode);
+// f_open with a position record from an earlier f_gethint (or nullptr).
+// When the volume has to be mounted, the sector where the hint's volume
+// began is tried first: a FAT boot sector there with the hint's serial
+// number is taken without reading the partition table.  FA_OPEN_APPEND
+// positions with f_lseek_end and the hint.
+FRESULT f_open_hinted(FIL* fp, const TCHAR* path, BYTE mode, const FFHINT* hint);
 FRESULT f_close(FIL* fp);
 FRESULT f_read(FIL* fp, void* buff, UINT btr, UINT* br);
 // A full volume is FR_OK with *bw < btw.
@@ -127,6 +151,19 @@ FRESULT f_write(FIL* fp, const void* buff, UINT btw, UINT* bw);
 // extended with zero bytes (on a full volume only as far as it goes, FR_OK);
 // for a read-only file the position stops at the end.
 FRESULT f_lseek(FIL* fp, FSIZE_t ofs);
+// Moves the position to the end of the file.  A hint (nullptr for none)
+// that is intact (check value) and still describes the file -- same volume
+// and serial number, the
+// directory entry at the same place and equal byte for byte, the file
+// without unsynced changes, and the hinted last cluster marked end-of-chain
+// in the FAT -- gives the end's cluster without walking the chain (one FAT
+// sector read instead of one per 128..512 clusters of the file); otherwise
+// the chain is walked as f_lseek(fp, f_size(fp)) does.
+FRESULT f_lseek_end(FIL* fp, const FFHINT* hint);
+// Fills *hint with where the file ends, for a later f_lseek_end.  The
+// file's pending data and entry are written first (as f_sync); the position
+// must be at the end of the file (FR_DENIED otherwise).
+FRESULT f_gethint(FIL* fp, FFHINT* hint);
 // Cuts the file at the current position.
 FRESULT f_truncate(FIL* fp);
 // Writes the file's pending data and directory entry.

@@ -78,6 +78,39 @@ inline FRESULT append_record(const std::string& path, const std::string& data)
     return res != FR_OK ? res : cres;
 }
 
+// The same append positioned with a kept end-of-file hint, as the firmware
+// does across resets: *hint (when *have) goes into the open and the seek,
+// and after a complete append it is replaced by the new end (the old one
+// stays when the append fails, as a hint kept in FRAM would).
+inline FRESULT append_hinted(const std::string& path, const std::string& data, FFHINT* hint, bool* have)
+{
+    FIL f;
+    const FFHINT* h = *have ? hint : nullptr;
+    FRESULT res = f_open_hinted(&f, path.c_str(), FA_OPEN_ALWAYS | FA_WRITE | FA_READ, h);
+    if (res != FR_OK) {
+        return res;
+    }
+    res = f_lseek_end(&f, h);
+    UINT bw = 0;
+    if (res == FR_OK) {
+        res = f_write(&f, data.data(), static_cast<UINT>(data.size()), &bw);
+    }
+    FFHINT next{};
+    if (res == FR_OK) {
+        res = f_gethint(&f, &next);
+    }
+    FRESULT cres = f_close(&f);
+    if (res == FR_OK && bw != data.size()) {
+        res = FR_DENIED;
+    }
+    res = res != FR_OK ? res : cres;
+    if (res == FR_OK) {
+        *hint = next;
+        *have = true;
+    }
+    return res;
+}
+
 inline FRESULT list_dir(const std::string& path, std::map<std::string, Entry>* out)
 {
     DIR d;
