@@ -56,10 +56,6 @@ void pwm_models_boot();
 
 // EEPROM words programmed since the start of the run (every boot counted).
 uint64_t eeprom_words_programmed();
-// Card sectors read and written since the start of the run (every boot
-// counted).
-uint64_t card_sectors_read();
-uint64_t card_sectors_written();
 
 // The chip's trace port (what a debugger reads, platform_debug_write): text
 // goes to the attached probe, if any (attached again at every boot).

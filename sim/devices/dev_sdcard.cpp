@@ -57,7 +57,6 @@ struct Shared {
     uint64_t sector_writes; // blocks written in this run
     uint32_t cut_done;      // the power cut has happened
     uint32_t size_refused;  // the image's size was refused (said once per run)
-    uint64_t sector_reads;  // blocks read in this run
 };
 
 bool param_set(const char* key)
@@ -315,9 +314,6 @@ class SdCard : public SpiDevice {
     {
         for (int i = 0; i < READ_ACCESS_BYTES; ++i) {
             out_.push_back(0xFF);
-        }
-        if (shared_ != nullptr) {
-            shared_->sector_reads++;
         }
         std::array<uint8_t, CARD_SECTOR> data{};
         ssize_t n = pread(fd_, data.data(), data.size(), static_cast<off_t>(sector * CARD_SECTOR));
@@ -612,16 +608,6 @@ class SdCard : public SpiDevice {
 std::unique_ptr<SdCard> g_card;
 
 } // namespace
-
-uint64_t card_sectors_read()
-{
-    return static_cast<Shared*>(shared_area("sdcard", sizeof(Shared)))->sector_reads;
-}
-
-uint64_t card_sectors_written()
-{
-    return static_cast<Shared*>(shared_area("sdcard", sizeof(Shared)))->sector_writes;
-}
 
 // Fits the card (when the run has one) and drives the card-detect line.
 void sdcard_boot()

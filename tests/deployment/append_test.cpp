@@ -2,8 +2,8 @@
 // stays flat as the file grows (the end remembered in FRAM), power cut in
 // the middle of an append, and a multi-day deployment that two runs
 // reproduce byte for byte.
-#include "platform/host/host_periph.h"
 #include "records/system_data.h"
+#include "sim/devices/device_counters.h"
 #include "tests/deployment/deploy_support.h"
 
 #include <gtest/gtest.h>
@@ -53,8 +53,8 @@ void count_traffic(sim::RunOptions* o, const std::string& log)
         if (hook) {
             hook(boot);
         }
-        std::ofstream(log, std::ios::app)
-            << sim::card_sectors_read() << " " << sim::card_sectors_written() << "\n";
+        std::ofstream(log, std::ios::app) << sim::device_counters().card_sector_reads << " "
+                                          << sim::device_counters().card_sector_writes << "\n";
     };
 }
 
@@ -225,28 +225,4 @@ TEST(Append, PowerCutDuringAnAppend)
         std::string bad;
         EXPECT_TRUE(fsck_acceptable(out, &bad)) << "fsck.fat: " << bad << "\n" << out;
     }
-}
-
-// Two runs of the same board and the same timed input over two days of an
-// hourly deployment give the same transcript and the same card, byte for
-// byte.  (The run time goes with the number of wakes: an hourly period
-// keeps the test short under the address sanitizer.)
-TEST(Append, MultiDayDeploymentIsDeterministic)
-{
-    auto run = [](const std::string& name) {
-        auto o = board(name, timed(3600));
-        o.params["card_size_mib"] = "40";
-        auto r = test::run_script(o, start_keys(), 2 * 86400);
-        return std::make_pair(r, o.board_dir);
-    };
-    auto [ra, da] = run("days-a");
-    auto [rb, db] = run("days-b");
-    const auto recs = records(card_file(da, "noname.txt"));
-    EXPECT_EQ(recs.size(), 48u); // the first sample 2 s after the start, then every hour
-    EXPECT_EQ(ra.transcript, rb.transcript);
-    EXPECT_TRUE(test::read_file(da + "/card.img") == test::read_file(db + "/card.img"));
-    EXPECT_TRUE(test::read_file(da + "/fram.bin") == test::read_file(db + "/fram.bin"));
-    EXPECT_TRUE(test::read_file(da + "/eeprom.bin") == test::read_file(db + "/eeprom.bin"));
-    std::string out;
-    EXPECT_EQ(card_cmd(da, "fsck", &out), 0) << out;
 }

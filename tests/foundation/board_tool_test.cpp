@@ -221,8 +221,8 @@ TEST(RunStats, AnUnwritableFileIsRefusedBeforeTheBoardIsMade)
 
 TEST(Determinism, ATwoDayDeploymentGivesIdenticalTranscriptCardAndStatistics)
 {
-    // Two days of hourly samples, across midnight twice; everything but the
-    // host's time compared.
+    // Two days of hourly samples, across midnight twice: transcript, card,
+    // FRAM, EEPROM and every statistic but the host's time compared.
     auto figures = [](const std::string& path) {
         std::string kept, text = text_of(path);
         std::size_t at = 0;
@@ -238,7 +238,7 @@ TEST(Determinism, ATwoDayDeploymentGivesIdenticalTranscriptCardAndStatistics)
         return kept;
     };
     std::vector<std::string> transcripts, stats;
-    std::vector<std::vector<uint8_t>> cards;
+    std::vector<std::vector<uint8_t>> cards, frams, eeproms;
     for (const char* name : {"det-days-a", "det-days-b"}) {
         const std::string dir = test::fresh_board_dir(name);
         ASSERT_EQ(board(dir, {"set", "sampling_period=3600", "fileName=DATA.TXT"}), 0);
@@ -249,10 +249,14 @@ TEST(Determinism, ATwoDayDeploymentGivesIdenticalTranscriptCardAndStatistics)
         // "2" at the main menu, then the deployment note.
         transcripts.push_back(test::run_script(o, "1 2\\r\n1 two days\\r\n", 2 * 86400).transcript);
         cards.push_back(test::read_file(dir + "/card.img"));
+        frams.push_back(test::read_file(dir + "/fram.bin"));
+        eeproms.push_back(test::read_file(dir + "/eeprom.bin"));
         stats.push_back(figures(o.stats_file));
     }
     EXPECT_EQ(transcripts[0], transcripts[1]);
     EXPECT_TRUE(cards[0] == cards[1]);
+    EXPECT_TRUE(frams[0] == frams[1]);
+    EXPECT_TRUE(eeproms[0] == eeproms[1]);
     EXPECT_EQ(stats[0], stats[1]);
     EXPECT_NE(stats[0].find("\"samples\": 48,"), std::string::npos) << stats[0];
     EXPECT_NE(stats[0].find("\"rtc\": 48,"), std::string::npos) << stats[0];
