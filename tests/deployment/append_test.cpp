@@ -6,6 +6,8 @@
 #include "sim/devices/device_counters.h"
 #include "tests/deployment/deploy_support.h"
 
+#include "tests/support/fsck_findings.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -75,35 +77,9 @@ bool whole_record(const std::string& line)
     return line.size() > 2 && line.back() == '\r' && line[0] == '#' && fields(line).size() == 20;
 }
 
-// fsck.fat findings a cut may leave on the card (lost clusters, the FAT
-// copies differing by the newest change, the data file's size), besides
-// its headers; any other line is a fault.
 bool fsck_acceptable(const std::string& out, std::string* bad)
 {
-    std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line)) {
-        static const char* const ok[] = {"fsck.fat ",
-                                         "Reclaimed ",
-                                         "Leaving filesystem unchanged",
-                                         "FATs differ but appear to be intact",
-                                         "  Using first FAT",
-                                         "Free cluster summary uninitialized",
-                                         "/NONAME.TXT",
-                                         "  File size is",
-                                         "  Truncating",
-                                         "files, ",
-                                         ": "};
-        bool fine = line.empty();
-        for (const char* p : ok) {
-            fine = fine || line.find(p) != std::string::npos;
-        }
-        if (!fine) {
-            *bad = line;
-            return false;
-        }
-    }
-    return true;
+    return test::fsck_findings_acceptable(out, "/NONAME.TXT", "files, ", bad);
 }
 
 } // namespace

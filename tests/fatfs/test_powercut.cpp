@@ -9,6 +9,8 @@
 #include "tests/fatfs/test_disk.h"
 #include "tests/fatfs/tool_support.h"
 
+#include "tests/support/fsck_findings.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,34 +28,9 @@ std::string record(int i)
     return r + "\r\n";
 }
 
-// fsck.fat -n findings a power cut may leave: unreferenced clusters, FAT
-// copies that differ by the newest change, the appended file's size.  Any
-// other line (cross-links, bad entries, orphaned long names...) fails.
 bool fsck_acceptable(const std::string& out, std::string* bad)
 {
-    std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line)) {
-        static const char* const ok[] = {"fsck.fat ",
-                                         "Reclaimed ",
-                                         "Leaving filesystem unchanged",
-                                         "FATs differ but appear to be intact",
-                                         "  Using first FAT",
-                                         "Free cluster summary uninitialized",
-                                         "/DATA.TXT",
-                                         "  File size is",
-                                         "  Truncating",
-                                         "card.img: "};
-        bool fine = line.empty();
-        for (const char* p : ok) {
-            fine = fine || line.find(p) != std::string::npos;
-        }
-        if (!fine) {
-            *bad = line;
-            return false;
-        }
-    }
-    return true;
+    return test::fsck_findings_acceptable(out, "/DATA.TXT", "card.img: ", bad);
 }
 
 struct CutLayout {
