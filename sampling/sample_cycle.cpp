@@ -297,8 +297,9 @@ struct Instruments {
     }
 };
 
-// Calls a state machine until it reports the reading finished.
-template <typename Fn> int finish(int state, Fn machine)
+// Calls a state machine until it reports the reading finished.  The
+// machine is a template argument, so every call to it is a direct one.
+template <int (*machine)(int)> int finish(int state)
 {
     const uint32_t start = static_cast<uint32_t>(Timer_1ms(0));
     while (state != 0 && static_cast<uint32_t>(Timer_1ms(0)) - start < INSTRUMENT_LIMIT_MS) {
@@ -374,18 +375,18 @@ void get_sample(int printFlg, int writeFlg)
 
     // 9. Finish the instruments one after the other.
     if (ins.optode_on) {
-        ins.optode = finish(ins.optode, optode_stateMachine);
+        ins.optode = finish<optode_stateMachine>(ins.optode);
         trace("Optode");
     }
     if (ins.ctd_on) {
-        ins.ctd = finish(ins.ctd, ctd_stateMachine);
+        ins.ctd = finish<ctd_stateMachine>(ins.ctd);
         trace("CTD");
     }
     if (ins.ocr_on) {
         if (ins.ocr_after_optode) {
             ins.ocr = ocr_stateMachine(1);
         }
-        ins.ocr = finish(ins.ocr, ocr_stateMachine);
+        ins.ocr = finish<ocr_stateMachine>(ins.ocr);
         ocr_stateMachine(0);
         trace("OCR    St8Ma");
     }

@@ -127,7 +127,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--map", required=True)
     ap.add_argument("--build-dir", required=True)
-    ap.add_argument("--flash-goal", type=int, default=96 * 1024)
+    ap.add_argument("--flash-goal", type=int, default=160 * 1024)
     ap.add_argument("--ram-goal", type=int, default=20 * 1024)
     args = ap.parse_args()
 
