@@ -252,23 +252,20 @@ void log_record()
     fr = data_file_seek_end(&fil, name);
     if (fr != FR_OK) {
         uprintf("f_lseek error: %s\r\n", StringFromFresult(fr));
-    } else {
-        const UINT len = static_cast<UINT>(std::strlen(prnBuf));
-        UINT written = 0;
-        fr = f_write(&fil, prnBuf, len, &written);
-        if (fr != FR_OK) {
-            uprintf("f_write error: %s\r\n", StringFromFresult(fr));
-        } else if (written < len) {
-            uprintf("f_write error: card full, %u of %u bytes written\r\n", static_cast<unsigned>(written),
-                    static_cast<unsigned>(len));
-        } else {
-            data_file_remember_end(&fil, name);
-        }
+    }
+    bool cut = false;
+    if (fr == FR_OK) {
+        // A record the card cannot take whole is cut back off: the file
+        // holds whole records only.
+        data_file_append(&fil, name, prnBuf, &cut);
     }
     fr = f_close(&fil);
     if (fr != FR_OK) {
         uprintf("f_close error: %s\r\n", StringFromFresult(fr));
         error_store("f_close error");
+    }
+    if (cut) {
+        data_file_note_full(name);
     }
 }
 

@@ -142,29 +142,41 @@ void appendBufferToSDCard(const char* buffer)
     if (fr != FR_OK) {
         uprintf("f_lseek error: %s\r\n", StringFromFresult(fr));
     }
-    const FSIZE_t start = f_tell(&fil);
-    const UINT len = static_cast<UINT>(std::strlen(buffer));
-    UINT written = 0;
-    fr = f_write(&fil, buffer, len, &written);
-    const bool cut = fr == FR_OK && written < len;
-    if (fr != FR_OK) {
-        uprintf("f_write error: %s\r\n", StringFromFresult(fr));
-    } else if (cut) {
-        // The card is full: nothing of this buffer stays in the file.
-        report_short_write("", written, len);
-        cut_back(&fil, start, "");
-    } else {
-        data_file_remember_end(&fil, name);
-    }
+    bool cut = false;
+    data_file_append(&fil, name, buffer, &cut);
     fr = f_close(&fil);
     if (fr != FR_OK) {
         uprintf("f_close error: %s\r\n", StringFromFresult(fr));
     }
     if (cut) {
-        char note[sizeof name + 40];
-        std::snprintf(note, sizeof note, "Card full: data not written to %s", name);
-        error_store(note);
+        data_file_note_full(name);
     }
+}
+
+FRESULT data_file_append(FIL* fil, const char* name, const char* text, bool* cut)
+{
+    const FSIZE_t start = f_tell(fil);
+    const UINT len = static_cast<UINT>(std::strlen(text));
+    UINT written = 0;
+    FRESULT fr = f_write(fil, text, len, &written);
+    *cut = fr == FR_OK && written < len;
+    if (fr != FR_OK) {
+        uprintf("f_write error: %s\r\n", StringFromFresult(fr));
+    } else if (*cut) {
+        // The card is full: nothing of this text stays in the file.
+        report_short_write("", written, len);
+        cut_back(fil, start, "");
+    } else {
+        data_file_remember_end(fil, name);
+    }
+    return fr;
+}
+
+void data_file_note_full(const char* name)
+{
+    char note[sizeof sys_data.fileName + 41];
+    std::snprintf(note, sizeof note, "Card full: data not written to %s", name);
+    error_store(note);
 }
 
 int sd_fprintf(FIL* fil, const char* format, ...)

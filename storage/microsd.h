@@ -28,6 +28,13 @@ FRESULT data_file_seek_end(FIL* fp, const char* name);
 // and entry (as f_sync) and remembers where it ends.  A failure is left to
 // f_close to report (the file keeps it).
 void data_file_remember_end(FIL* fp, const char* name);
+// Writes `text` at the position of the open data file `fp` (its end): a
+// text the card cannot take whole is reported and cut back off, so the
+// file holds whole records only (`*cut` says so); a complete one is
+// remembered as the file's end.  Returns f_write's result.
+FRESULT data_file_append(FIL* fp, const char* name, const char* text, bool* cut);
+// After a text was cut back off: the error file's "Card full" line.
+void data_file_note_full(const char* name);
 
 // Opens `path` for writing (created when absent) positioned at its end.
 // On failure no file is left open.

@@ -10,6 +10,8 @@
 #include "tests/support/bench.h"
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 using deploytest::fields;
@@ -269,6 +271,48 @@ TEST_F(HeadersNoCard, WritersReportAFileThatCannotBeOpened)
     EXPECT_NE(out.find("//--**************************************************\r\n"), std::string::npos);
     EXPECT_EQ(print_write_data_header(1, 1), 1);
     EXPECT_NE(output().find("f_open error: "), std::string::npos);
+}
+
+// A card with 1 KiB left: a few records fit, then the card is full.
+class HeadersFullCard : public Headers {
+  protected:
+    HeadersFullCard() { auto_start_ = false; }
+    void SetUp() override
+    {
+        Headers::SetUp();
+        std::filesystem::create_directories(opts.board_dir);
+        std::string out;
+        ASSERT_EQ(deploytest::card_cmd(opts.board_dir, "format --size 40", &out), 0) << out;
+        ASSERT_EQ(deploytest::card_cmd(opts.board_dir, "ls", &out), 0) << out;
+        const std::size_t end = out.rfind(" bytes free");
+        ASSERT_NE(end, std::string::npos) << out;
+        const unsigned long long room = std::stoull(out.substr(out.rfind(' ', end - 1) + 1));
+        ASSERT_GT(room, 1024u);
+        const std::string fill = opts.board_dir + ".fill";
+        std::filesystem::resize_file((std::ofstream(fill), fill), room - 1024);
+        ASSERT_EQ(deploytest::card_cmd(opts.board_dir, "put " + fill + " FILL.BIN", &out), 0) << out;
+        std::filesystem::remove(fill);
+        start();
+    }
+};
+
+TEST_F(HeadersFullCard, ARecordTheCardCannotTakeWholeIsCutBackOff)
+{
+    for (int i = 0; i < 12; ++i) {
+        get_sample(0, 1);
+    }
+    const std::string out = output();
+    EXPECT_NE(out.find(" bytes written, cut off)\r\n"), std::string::npos) << out;
+    // Whole records only, each with the header's columns.
+    const std::string data = data_file();
+    const std::vector<std::string> recs = deploytest::records(data);
+    ASSERT_GE(recs.size(), 3u) << data;
+    ASSERT_LT(recs.size(), 12u) << data;
+    EXPECT_EQ(deploytest::lines(data).size(), recs.size()) << data;
+    EXPECT_EQ(data.substr(data.size() - 2), "\r\n");
+    for (const std::string& r : recs) {
+        EXPECT_EQ(columns(r + "\n"), columns(DEFAULT_HEADER)) << r;
+    }
 }
 
 } // namespace
