@@ -68,20 +68,7 @@ float voltage_column(uint32_t mux, int pos, int neg)
 void test_wait_key_or_sleep(unsigned idle_s)
 {
     UARTFlushRx();
-    test_wait_input_or_sleep(idle_s);
-}
-
-void test_wait_input_or_sleep(unsigned idle_s)
-{
-    uint32_t deadline = HibernateRTCGet() + idle_s;
-    while (UARTRxBytesAvail() == 0) {
-        if (HibernateRTCGet() >= deadline) {
-            sleep(IDLE, 0);
-            // Still awake: the records could not be stored; wait again.
-            deadline = HibernateRTCGet() + idle_s;
-        }
-        platform_idle();
-    }
+    wait_input_or_sleep(idle_s);
 }
 
 void display_battery_boardSensors()
@@ -560,7 +547,7 @@ void test_menu()
         uprintf("9 -- Exit to Main Menu\r\r\n");
         uprintf("\r\r\nEnter Selection [9]: ");
         if (keep_input) {
-            test_wait_input_or_sleep(TEST_IDLE_S);
+            wait_input_or_sleep(TEST_IDLE_S);
         } else {
             test_wait_key_or_sleep(TEST_IDLE_S);
         }

@@ -30,8 +30,6 @@ void qa_file_name(uint32_t rtc_seconds, char* name);
 // to sleep (and, should that fail, waits another period).  Pending input is
 // discarded first.
 void test_wait_key_or_sleep(unsigned idle_s);
-// The same without discarding what is already waiting.
-void test_wait_input_or_sleep(unsigned idle_s);
 
 // The two record-editor operations the bench tools use: the deployment
 // metadata dialogue (board QA) and the field-by-field listing of the

@@ -563,16 +563,7 @@ void print_config_menu()
 unsigned char get_menu_key_idle()
 {
     UARTFlushRx();
-    uint32_t deadline = HibernateRTCGet() + MENU_IDLE_S;
-    while (UARTRxBytesAvail() == 0) {
-        if (HibernateRTCGet() >= deadline) {
-            sleep(IDLE, 0);
-            // Still awake (the records could not be stored): wait another
-            // period rather than retrying at once.
-            deadline = HibernateRTCGet() + MENU_IDLE_S;
-        }
-        platform_idle();
-    }
+    wait_input_or_sleep(MENU_IDLE_S);
     return get_key();
 }
 

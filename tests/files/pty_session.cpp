@@ -73,6 +73,25 @@ int exit_code(int status)
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
+// Waits for the child `pid` (whose end is not yet recorded while *state is
+// -2) for at most `seconds`, killing it then; records and returns its exit
+// status, 128 + signal, or -1 when it had to be killed.
+int wait_child(pid_t pid, double seconds, int* state)
+{
+    if (*state != -2 || pid <= 0) {
+        return *state;
+    }
+    int status = 0;
+    if (!wait_for(pid, seconds, &status)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        *state = -1;
+        return *state;
+    }
+    *state = exit_code(status);
+    return *state;
+}
+
 } // namespace
 
 double seconds_now()
@@ -259,18 +278,7 @@ Peer::~Peer()
 
 int Peer::wait(double seconds)
 {
-    if (status_ != -2 || pid_ <= 0) {
-        return status_;
-    }
-    int status = 0;
-    if (!wait_for(pid_, seconds, &status)) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        status_ = -1;
-        return status_;
-    }
-    status_ = exit_code(status);
-    return status_;
+    return wait_child(pid_, seconds, &status_);
 }
 
 bool Peer::signal(int sig)
@@ -381,18 +389,7 @@ bool Terminal::expect(const std::string& text, double seconds)
 
 int Terminal::wait(double seconds)
 {
-    if (status_ != -2 || pid_ <= 0) {
-        return status_;
-    }
-    int status = 0;
-    if (!wait_for(pid_, seconds, &status)) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        status_ = -1;
-        return status_;
-    }
-    status_ = exit_code(status);
-    return status_;
+    return wait_child(pid_, seconds, &status_);
 }
 
 } // namespace filestest
