@@ -10,6 +10,7 @@ packages=(
   picolibc-arm-none-eabi libstdc++-arm-none-eabi-picolibc
   dosfstools mtools lrzsz socat picocom
   python3 gnuplot-nox
+  libnetcdf-dev netcdf-bin python3-netcdf4 udunits-bin
   qemu-system-arm gdb-multiarch
 )
 

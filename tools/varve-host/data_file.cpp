@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <cctype>
 #include <map>
+#include <set>
 
 namespace varvehost {
 
@@ -92,6 +94,19 @@ bool looks_like_value(const std::string& v)
         return false;
     }
     return v.find(' ') == std::string::npos || is_date({v}, 0);
+}
+
+// The C library's texts of values that are not numbers ("nan", "-nan",
+// "inf"): the firmware prints them when a computation has no result.
+bool is_not_a_number(std::string v)
+{
+    if (!v.empty() && (v[0] == '-' || v[0] == '+')) {
+        v.erase(0, 1);
+    }
+    for (char& c : v) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return v == "nan" || v == "inf" || v == "infinity" || v.rfind("nan(", 0) == 0;
 }
 
 bool all_digits(const std::string& s)
@@ -214,8 +229,10 @@ struct Parser {
 
     // A record's fields into a row; false (and *why) when the line is not
     // a record of the current header.
-    bool record(const std::vector<std::string>& f, std::vector<Cell>* row, double* time, std::string* why)
+    bool record(const std::vector<std::string>& f, std::vector<Cell>* row, double* time, std::string* why,
+                std::size_t* not_numbers)
     {
+        *not_numbers = 0;
         row->assign(t.columns.size(), Cell{});
         *time = NAN;
         std::size_t i = 0;
@@ -258,6 +275,13 @@ struct Parser {
                 ++i;
                 break;
             case Kind::NUMBER:
+                if (is_not_a_number(v)) {
+                    // No value (the external pH without a salinity): the
+                    // record stays, this cell is empty.
+                    ++*not_numbers;
+                    ++i;
+                    break;
+                }
                 if (!is_number(v)) {
                     *why = "\"" + v + "\" is not a number (column " + t.columns[c.out[0]] + ")";
                     return false;
@@ -401,27 +425,92 @@ std::string iso8601(long long unix_ms, int offset_s, bool with_ms)
     return s + b;
 }
 
-Table parse_data_file(const std::string& text, const std::string& header_text)
+std::string metadata_value(const std::vector<std::string>& metadata, const std::string& key)
+{
+    for (const std::string& m : metadata) {
+        if (m.rfind(key, 0) == 0) {
+            return trim(m.substr(key.size()));
+        }
+    }
+    return "";
+}
+
+Table parse_data_files(const std::vector<InputFile>& files, const std::string& header_text)
 {
     Parser p;
-    std::vector<std::string> lines = split(header_text, '\n');
-    if (!lines.empty() && lines.back().empty()) {
-        lines.pop_back();
+    struct Line {
+        std::string text;
+        std::string where;
+    };
+    std::vector<Line> lines;
+    auto add_lines = [&lines](const std::string& text, const std::string& name) {
+        std::vector<std::string> v = split(text, '\n');
+        if (!v.empty() && v.back().empty()) {
+            v.pop_back();
+        }
+        for (std::size_t n = 0; n < v.size(); ++n) {
+            lines.push_back({v[n], name + "line " + std::to_string(n + 1) + ": "});
+        }
+    };
+    add_lines(header_text, "header file ");
+    for (const InputFile& f : files) {
+        add_lines(f.text, f.name.empty() ? "" : f.name + ": ");
     }
-    const std::size_t from_header = lines.size();
-    for (const std::string& l : split(text, '\n')) {
-        lines.push_back(l);
-    }
-    if (lines.size() > from_header && lines.back().empty()) {
-        lines.pop_back();
-    }
-    for (std::size_t n = 0; n < lines.size(); ++n) {
-        std::string line = lines[n];
+    // Deployments: the metadata block being read, and what is known of each.
+    std::vector<std::string> block;
+    bool in_block = false;
+    std::vector<std::string> deploy_time{""};
+    p.t.deployment_metadata.emplace_back();
+    std::vector<std::size_t> dep_rows{0};
+    auto end_block = [&]() {
+        in_block = false;
+        const std::string when = metadata_value(block, "Deploy time:");
+        const std::size_t cur = deploy_time.size() - 1;
+        if (!p.t.deployment_metadata[cur].empty() && deploy_time[cur] == when) {
+            block.clear(); // the same deployment's block again
+            return;
+        }
+        if (!p.t.deployment_metadata[cur].empty() || dep_rows[cur] > 0) {
+            deploy_time.push_back(when);
+            p.t.deployment_metadata.emplace_back();
+            dep_rows.push_back(0);
+        }
+        deploy_time.back() = when;
+        for (const std::string& m : block) {
+            p.t.metadata.push_back(m);
+            p.t.deployment_metadata.back().push_back(m);
+            if (m.rfind("Time zone:", 0) == 0) {
+                p.offset_s = trim(m.substr(10)) == "GMT" ? 0 : LOCAL_OFFSET_S;
+            }
+        }
+        block.clear();
+    };
+    std::set<std::string> seen; // deployment, sample number and time of every record kept
+    auto keep = [&](std::vector<Cell>& row, double time, std::size_t not_numbers) {
+        const std::size_t dep = deploy_time.size() - 1;
+        auto num = p.index.find("SampNum");
+        auto when = p.index.find("Time");
+        if (num != p.index.end() && row[num->second].kind == Cell::NUMBER) {
+            std::string key =
+                std::to_string(dep) + "|" + row[num->second].value + "|" +
+                (when != p.index.end() && when->second < row.size() ? row[when->second].value : "");
+            if (!seen.insert(key).second) {
+                ++p.t.duplicates;
+                return;
+            }
+        }
+        p.t.not_numbers += not_numbers;
+        p.t.rows.push_back(row);
+        p.t.times.push_back(time);
+        p.t.deployment.push_back(dep);
+        ++dep_rows[dep];
+    };
+    for (const Line& l : lines) {
+        std::string line = l.text;
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        const std::string where = n < from_header ? "header file line " + std::to_string(n + 1) + ": "
-                                                  : "line " + std::to_string(n - from_header + 1) + ": ";
+        const std::string& where = l.where;
         if (trim(line).empty()) {
             continue;
         }
@@ -430,11 +519,27 @@ Table parse_data_file(const std::string& text, const std::string& header_text)
             if (!m.empty() && m[0] == ' ') {
                 m.erase(0, 1);
             }
-            p.t.metadata.push_back(m);
-            if (m.rfind("Time zone:", 0) == 0) {
-                p.offset_s = trim(m.substr(10)) == "GMT" ? 0 : LOCAL_OFFSET_S;
+            if (m.rfind("++", 0) == 0 && in_block) {
+                end_block(); // a block without its end line
+            }
+            if (m.rfind("++", 0) == 0) {
+                in_block = true;
+            }
+            if (!in_block) {
+                // A metadata line outside a block belongs to the deployment
+                // being read.
+                p.t.metadata.push_back(m);
+                p.t.deployment_metadata.back().push_back(m);
+                continue;
+            }
+            block.push_back(m);
+            if (m.rfind("--", 0) == 0) {
+                end_block();
             }
             continue;
+        }
+        if (in_block) {
+            end_block();
         }
         if (looks_like_header(line)) {
             p.header(split(line, '\t'));
@@ -447,9 +552,9 @@ Table parse_data_file(const std::string& text, const std::string& header_text)
         std::vector<Cell> row;
         double time;
         std::string why;
-        if (p.record(split(line, '\t'), &row, &time, &why)) {
-            p.t.rows.push_back(row);
-            p.t.times.push_back(time);
+        std::size_t nn = 0;
+        if (p.record(split(line, '\t'), &row, &time, &why, &nn)) {
+            keep(row, time, nn);
             continue;
         }
         // A record cut short by a power cut runs into the next one on the
@@ -457,7 +562,7 @@ Table parse_data_file(const std::string& text, const std::string& header_text)
         std::size_t at = line.find('#', 1);
         while (at != std::string::npos) {
             std::string why2;
-            if (p.record(split(line.substr(at), '\t'), &row, &time, &why2)) {
+            if (p.record(split(line.substr(at), '\t'), &row, &time, &why2, &nn)) {
                 break;
             }
             at = line.find('#', at + 1);
@@ -465,16 +570,23 @@ Table parse_data_file(const std::string& text, const std::string& header_text)
         if (at != std::string::npos) {
             p.t.problems.push_back(where + "a partial record (" + std::to_string(at) +
                                    " bytes) before a complete one, skipped; the complete record is kept");
-            p.t.rows.push_back(row);
-            p.t.times.push_back(time);
+            keep(row, time, nn);
         } else {
             p.t.problems.push_back(where + "not a record (" + why + "), skipped");
         }
+    }
+    if (in_block) {
+        end_block();
     }
     for (auto& row : p.t.rows) {
         row.resize(p.t.columns.size());
     }
     return p.t;
+}
+
+Table parse_data_file(const std::string& text, const std::string& header_text)
+{
+    return parse_data_files({{"", text}}, header_text);
 }
 
 std::string to_csv(const Table& t)

@@ -20,13 +20,30 @@ struct Table {
     std::vector<std::vector<Cell>> rows; // one per record, columns.size() cells
     std::vector<double> times;           // per row: Unix seconds (UTC), NaN without a time stamp
     std::vector<std::string> problems;   // "line N: ..." for every line that is not a record
+    // Deployments: each metadata block with a deploy time of its own starts
+    // one; a block repeated (a header file, a card file given again) does not.
+    std::vector<std::vector<std::string>> deployment_metadata;
+    std::vector<std::size_t> deployment; // per row: index into deployment_metadata
+    std::size_t not_numbers = 0;         // "nan"/"inf" values, left empty
+    std::size_t duplicates = 0;          // records seen before (same deployment, number and time), dropped
 };
 
-// Parses a data file's text (lines ending in "\r\n" or "\n").  A file
-// fetched from the controller holds records only: `header_text` (metadata
-// and column header, as "varve-host meta" and "header" print them) is then
-// read first.
+struct InputFile {
+    std::string name; // for the messages ("NAME: line N: ..."); may be empty
+    std::string text;
+};
+
+// Parses data files' text (lines ending in "\r\n" or "\n"), in the order
+// given, into one table.  A file fetched from the controller holds records
+// only: `header_text` (metadata and column header, as "varve-host meta" and
+// "header" print them) is then read first.  A record that an earlier file
+// already gave (same deployment, sample number and time stamp) is kept once.
+Table parse_data_files(const std::vector<InputFile>& files, const std::string& header_text = "");
 Table parse_data_file(const std::string& text, const std::string& header_text = "");
+
+// The value of the metadata line that starts with `key` ("Deploy time:"),
+// trimmed; "" when there is none.
+std::string metadata_value(const std::vector<std::string>& metadata, const std::string& key);
 
 // CSV text: the metadata as "# " comment lines, then the column names,
 // then one line per row (RFC 4180 quoting of texts).

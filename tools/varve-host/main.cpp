@@ -1,10 +1,14 @@
 // varve-host: a polled-mode client of the Varve controller on a serial
 // line, and the data file as a CSV table and a plot.
 #include "tools/varve-host/data_file.h"
+#include "tools/varve-host/netcdf_file.h"
 #include "tools/varve-host/plot.h"
 #include "tools/varve-host/polled_client.h"
+#include "tools/varve-host/qc.h"
 #include "tools/varve-host/serial_port.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,8 +20,10 @@ using namespace varvehost;
 namespace {
 
 const char* const USAGE = "usage: varve-host --port DEV [--baud N] [timing options] COMMAND\n"
-                          "       varve-host csv IN [OUT] [--header FILE]\n"
-                          "       varve-host plot IN OUT.png|OUT.svg [--size WxH] [--header FILE]\n"
+                          "       varve-host csv IN [OUT] [input options]\n"
+                          "       varve-host csv IN... --out OUT|- [input options]\n"
+                          "       varve-host nc IN... OUT.nc [input options]\n"
+                          "       varve-host plot IN... OUT.png|OUT.svg [--size WxH] [input options]\n"
                           "\n"
                           "Commands to a controller deployed in polled mode (each one wakes it):\n"
                           "  sample           take a sample (\"ss\", then \"sl\") and print its record\n"
@@ -37,11 +43,21 @@ const char* const USAGE = "usage: varve-host --port DEV [--baud N] [timing optio
                           "\n"
                           "Data file tools (a fetched file, or the data file copied off the card):\n"
                           "  csv IN [OUT]     CSV table: metadata as '# ' lines, named columns, ISO 8601\n"
-                          "                   times; lines that are not records are reported and skipped\n"
-                          "  plot IN OUT      pH, sensor temperature and supply against time (gnuplot);\n"
-                          "                   --size WxH in pixels (default 1200x900)\n"
+                          "                   times, quality flags (X_qc); lines that are not records are\n"
+                          "                   reported and skipped\n"
+                          "  nc IN... OUT.nc  netCDF-4 (CF-1.8 time series) with quality flags; a later\n"
+                          "                   deployment in the input goes to OUT-2.nc, ...\n"
+                          "  plot IN... OUT   pH, sensor temperature and supply against time (gnuplot),\n"
+                          "                   suspect and failed values marked; --size WxH in pixels\n"
+                          "                   (default 1200x900)\n"
+                          "  Several input files (successive fetches, a card file and later fetches) make\n"
+                          "  one series, in the order given; a record given twice is kept once.\n"
+                          "Input options:\n"
                           "  --header FILE    metadata and column header for a fetched file (records\n"
                           "                   only): varve-host meta > FILE; varve-host header >> FILE\n"
+                          "  --qc FILE        quality test limits, NAME = VALUE lines (docs/host-tools.md)\n"
+                          "  --errors FILE    the controller's error file: low-battery entries flag the\n"
+                          "                   records before them as suspect\n"
                           "\n"
                           "Exit status: 0 done, 1 input file error, 2 usage error, 3 serial port error,\n"
                           "4 no answer from the controller in time, 5 controller not deployed (main\n"
@@ -80,84 +96,199 @@ bool parse_seconds(const char* s, double* v)
     return true;
 }
 
-int load_table(const std::string& in, const std::string& header_file, Table* t)
+// Input options of the data file tools.
+struct Inputs {
+    std::string header; // --header FILE
+    std::string qc;     // --qc FILE
+    std::string errors; // --errors FILE
+};
+
+// Splits "--header FILE", "--qc FILE" and "--errors FILE" off the
+// arguments; false (and *err) on a missing value.
+bool input_options(std::vector<std::string>* args, Inputs* in, std::string* err)
 {
-    std::string text, header;
-    if (!read_file(in, &text)) {
-        std::fprintf(stderr, "varve-host: cannot read %s: %s\n", in.c_str(), std::strerror(errno));
+    for (std::size_t i = 0; i < args->size();) {
+        const std::string a = (*args)[i];
+        std::string* field = a == "--header"   ? &in->header
+                             : a == "--qc"     ? &in->qc
+                             : a == "--errors" ? &in->errors
+                                               : nullptr;
+        if (field == nullptr) {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= args->size()) {
+            *err = a + " needs a file";
+            return false;
+        }
+        *field = (*args)[i + 1];
+        args->erase(args->begin() + static_cast<long>(i), args->begin() + static_cast<long>(i) + 2);
+    }
+    return true;
+}
+
+// Reads the data files into one table with its quality flags.
+int load_table(const std::vector<std::string>& files, const Inputs& opt, Table* t)
+{
+    std::vector<InputFile> inputs;
+    for (const std::string& f : files) {
+        InputFile in{f, ""};
+        if (!read_file(f, &in.text)) {
+            std::fprintf(stderr, "varve-host: cannot read %s: %s\n", f.c_str(), std::strerror(errno));
+            return EXIT_FAILURE_OTHER;
+        }
+        inputs.push_back(in);
+    }
+    std::string header, qc_text, errors;
+    for (auto [path, text] : {std::pair{&opt.header, &header}, {&opt.qc, &qc_text}, {&opt.errors, &errors}}) {
+        if (!path->empty() && !read_file(*path, text)) {
+            std::fprintf(stderr, "varve-host: cannot read %s: %s\n", path->c_str(), std::strerror(errno));
+            return EXIT_FAILURE_OTHER;
+        }
+    }
+    QcConfig qc = default_qc_config();
+    std::string err;
+    if (!read_qc_config(qc_text, &qc, &err)) {
+        std::fprintf(stderr, "varve-host: %s: %s\n", opt.qc.c_str(), err.c_str());
         return EXIT_FAILURE_OTHER;
     }
-    if (!header_file.empty() && !read_file(header_file, &header)) {
-        std::fprintf(stderr, "varve-host: cannot read %s: %s\n", header_file.c_str(), std::strerror(errno));
-        return EXIT_FAILURE_OTHER;
-    }
-    *t = parse_data_file(text, header);
+    *t = parse_data_files(inputs, header);
     for (const std::string& p : t->problems) {
-        std::fprintf(stderr, "varve-host: %s: %s\n", in.c_str(), p.c_str());
+        std::fprintf(stderr, "varve-host: %s\n", p.c_str());
     }
     if (t->columns.empty()) {
         std::fprintf(stderr,
                      "varve-host: %s has no column header (a fetched file: give --header FILE, made by "
                      "\"varve-host header\")\n",
-                     in.c_str());
+                     files[0].c_str());
         return EXIT_FAILURE_OTHER;
     }
+    // The error file's clock is the records' clock: local unless the
+    // (last) deployment's clock is in GMT.
+    const bool gmt = metadata_value(t->deployment_metadata.back(), "Time zone:") == "GMT";
+    add_quality_flags(t, qc, low_battery_times(errors, gmt ? 0 : -21600));
     return EXIT_OK;
 }
 
-// Splits "--header FILE" off the arguments; false on a missing value.
-bool header_option(std::vector<std::string>* args, std::string* header)
+std::string summary(const Table& t)
 {
-    for (std::size_t i = 0; i < args->size(); ++i) {
-        if ((*args)[i] == "--header") {
-            if (i + 1 >= args->size()) {
-                return false;
-            }
-            *header = (*args)[i + 1];
-            args->erase(args->begin() + static_cast<long>(i), args->begin() + static_cast<long>(i) + 2);
-            return true;
-        }
-    }
-    return true;
+    return std::to_string(t.rows.size()) + " records, " + std::to_string(t.columns.size()) + " columns, " +
+           std::to_string(t.problems.size()) + " lines skipped, " + std::to_string(t.not_numbers) +
+           " values not a number (left empty), " + std::to_string(t.duplicates) +
+           " duplicate records dropped";
 }
 
 int cmd_csv(std::vector<std::string> args)
 {
-    std::string header;
-    if (!header_option(&args, &header)) {
-        return usage_error("--header needs a file");
+    Inputs opt;
+    std::string err, out_name;
+    if (!input_options(&args, &opt, &err)) {
+        return usage_error(err);
     }
-    if (args.empty() || args.size() > 2) {
-        return usage_error("csv needs IN and an optional OUT");
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--out") {
+            if (i + 1 >= args.size()) {
+                return usage_error("--out needs a file (- for standard output)");
+            }
+            out_name = args[i + 1];
+            args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+            break;
+        }
+    }
+    if (out_name.empty() && args.size() == 2) {
+        out_name = args.back(); // csv IN OUT
+        args.pop_back();
+    }
+    if (args.empty() || (out_name.empty() && args.size() > 1)) {
+        return usage_error("csv needs IN and an optional OUT, or IN... --out OUT");
+    }
+    if (out_name == "-") {
+        out_name.clear();
     }
     Table t;
-    if (int rc = load_table(args[0], header, &t); rc != EXIT_OK) {
+    if (int rc = load_table(args, opt, &t); rc != EXIT_OK) {
         return rc;
     }
     std::string csv = to_csv(t);
-    FILE* out = args.size() == 2 ? std::fopen(args[1].c_str(), "wb") : stdout;
+    FILE* out = !out_name.empty() ? std::fopen(out_name.c_str(), "wb") : stdout;
     if (out == nullptr) {
-        std::fprintf(stderr, "varve-host: cannot write %s: %s\n", args[1].c_str(), std::strerror(errno));
+        std::fprintf(stderr, "varve-host: cannot write %s: %s\n", out_name.c_str(), std::strerror(errno));
         return EXIT_OUTPUT;
     }
     bool ok = std::fwrite(csv.data(), 1, csv.size(), out) == csv.size();
     ok = (out == stdout ? std::fflush(out) : std::fclose(out)) == 0 && ok;
     if (!ok) {
-        std::fprintf(stderr, "varve-host: cannot write %s\n", args.size() == 2 ? args[1].c_str() : "the CSV");
+        std::fprintf(stderr, "varve-host: cannot write %s\n",
+                     !out_name.empty() ? out_name.c_str() : "the CSV");
         return EXIT_OUTPUT;
     }
-    if (args.size() == 2) {
-        std::fprintf(stderr, "varve-host: %zu records, %zu columns, %zu lines skipped\n", t.rows.size(),
-                     t.columns.size(), t.problems.size());
+    if (!out_name.empty()) {
+        std::fprintf(stderr, "varve-host: %s\n", summary(t).c_str());
     }
+    return EXIT_OK;
+}
+
+int cmd_nc(std::vector<std::string> args)
+{
+    Inputs opt;
+    std::string err;
+    if (!input_options(&args, &opt, &err)) {
+        return usage_error(err);
+    }
+    if (args.size() < 2 || args.back().size() < 4 ||
+        args.back().compare(args.back().size() - 3, 3, ".nc") != 0) {
+        return usage_error("nc needs DATA... and OUT.nc");
+    }
+    const std::string out = args.back();
+    args.pop_back();
+    Table t;
+    if (int rc = load_table(args, opt, &t); rc != EXIT_OK) {
+        return rc;
+    }
+    std::string sources;
+    for (const std::string& a : args) {
+        sources += (sources.empty() ? "" : " ") + a;
+    }
+    // One file per deployment: a later one (a restart with a new metadata
+    // block) goes to OUT-2.nc, OUT-3.nc, ...
+    std::vector<std::size_t> deps;
+    for (std::size_t d = 0; d < t.deployment_metadata.size(); ++d) {
+        if (std::find(t.deployment.begin(), t.deployment.end(), d) != t.deployment.end()) {
+            deps.push_back(d);
+        }
+    }
+    if (deps.empty()) {
+        std::fprintf(stderr, "varve-host: no records in %s\n", sources.c_str());
+        return EXIT_FAILURE_OTHER;
+    }
+    for (std::size_t k = 0; k < deps.size(); ++k) {
+        const std::string path =
+            k == 0 ? out : out.substr(0, out.size() - 3) + "-" + std::to_string(k + 1) + ".nc";
+        std::size_t written = 0, untimed = 0;
+        if (!write_netcdf(t, deps[k], path, sources, &written, &untimed, &err)) {
+            std::fprintf(stderr, "varve-host: %s\n", err.c_str());
+            return EXIT_OUTPUT;
+        }
+        const std::string deployed = metadata_value(t.deployment_metadata[deps[k]], "Deploy time:");
+        std::fprintf(
+            stderr, "varve-host: %s: %zu records%s%s\n", path.c_str(), written,
+            deployed.empty() ? "" : (" of the deployment of " + deployed).c_str(),
+            untimed == 0 ? "" : (", " + std::to_string(untimed) + " without a time stamp left out").c_str());
+    }
+    if (deps.size() > 1) {
+        std::fprintf(stderr, "varve-host: %zu deployments (each new metadata block starts one): %zu files\n",
+                     deps.size(), deps.size());
+    }
+    std::fprintf(stderr, "varve-host: %s\n", summary(t).c_str());
     return EXIT_OK;
 }
 
 int cmd_plot(std::vector<std::string> args)
 {
-    std::string header;
-    if (!header_option(&args, &header)) {
-        return usage_error("--header needs a file");
+    Inputs opt;
+    std::string err;
+    if (!input_options(&args, &opt, &err)) {
+        return usage_error(err);
     }
     unsigned w = 1200, h = 900;
     std::vector<std::string> files;
@@ -173,17 +304,24 @@ int cmd_plot(std::vector<std::string> args)
             files.push_back(args[i]);
         }
     }
-    if (files.size() != 2) {
-        return usage_error("plot needs IN and OUT.png or OUT.svg");
+    if (files.size() < 2) {
+        return usage_error("plot needs IN... and OUT.png or OUT.svg");
     }
+    const std::string out = files.back();
+    files.pop_back();
     Table t;
-    if (int rc = load_table(files[0], header, &t); rc != EXIT_OK) {
+    if (int rc = load_table(files, opt, &t); rc != EXIT_OK) {
         return rc;
     }
     std::string base =
         files[0].substr(files[0].find_last_of('/') == std::string::npos ? 0 : files[0].find_last_of('/') + 1);
-    std::string err;
-    if (!plot_table(t, "Varve deployment: " + base, files[1], w, h, &err)) {
+    if (files.size() > 1) {
+        base += " and " + std::to_string(files.size() - 1) + " more";
+    }
+    if (t.not_numbers > 0) {
+        std::fprintf(stderr, "varve-host: %zu values not a number (left out)\n", t.not_numbers);
+    }
+    if (!plot_table(t, "Varve deployment: " + base, out, w, h, &err)) {
         std::fprintf(stderr, "varve-host: %s\n", err.c_str());
         return err.rfind("nothing to plot", 0) == 0 ? EXIT_FAILURE_OTHER : EXIT_OUTPUT;
     }
@@ -201,6 +339,9 @@ int main(int argc, char** argv)
     }
     if (args[0] == "csv") {
         return cmd_csv({args.begin() + 1, args.end()});
+    }
+    if (args[0] == "nc") {
+        return cmd_nc({args.begin() + 1, args.end()});
     }
     if (args[0] == "plot") {
         return cmd_plot({args.begin() + 1, args.end()});
