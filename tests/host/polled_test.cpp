@@ -247,11 +247,41 @@ TEST(PolledClient, AnOutputFileThatCannotBeWrittenIsFoundBeforeTheDataIsAskedFor
                      "/nonexistent-dir/data.txt"},
                     60);
     EXPECT_EQ(bad.status, 7) << bad.err;
+    // A device that takes no data (and no FILE.part beside it).
+    Proc full = host(
+        {"--port", ctl.path(), "--wake-time", "0.2", "--idle", "0.5", "fetch", "--out", "/dev/full"}, 60);
+    EXPECT_EQ(full.status, 7) << full.err;
+    EXPECT_EQ(full.err.find("appended"), std::string::npos) << full.err;
     // The controller still has the data for the next fetch.
     Proc good =
         host({"--port", ctl.path(), "--wake-time", "0.2", "--idle", "0.5", "fetch", "--out", out}, 60);
     EXPECT_EQ(good.status, 0) << good.err;
     EXPECT_EQ(read_text(out), r1);
+}
+
+TEST(PolledClient, WhatTheOutputFileCannotTakeIsKeptInARescueFileTheMessageNames)
+{
+    const std::string r1 = "#0000001\t01/15/2026 12:00:04\t   12.50\r\n";
+    const std::string r2 = "#0000002\t01/15/2026 12:10:04\t   12.49\r\n";
+    ScriptedController ctl({{r1 + r2 + r2.substr(0, 10), false}});
+    const std::string out = test::fresh_board_dir("host-fills") + "-fetched.txt";
+    // The file can grow to 1024 bytes (ulimit -f 2): it fills in the middle
+    // of the first record fetched.
+    const std::string before(1000, 'x');
+    write_text(out, before.substr(0, 999) + "\n");
+    Proc p =
+        run({"/bin/sh", "-c",
+             "ulimit -f 2; trap '' XFSZ; TMPDIR=" + out.substr(0, out.rfind('/')) + " exec " +
+                 VARVE_HOST_BIN + " --port " + ctl.path() + " --wake-time 0.2 --idle 0.5 fetch --out " + out},
+            60);
+    EXPECT_EQ(p.status, 7) << p.err;
+    const std::size_t at = p.err.find("are kept in ");
+    ASSERT_NE(at, std::string::npos) << p.err;
+    const std::string rescue = p.err.substr(at + 12, p.err.find(':', at) - at - 12);
+    EXPECT_EQ(p.err.find("0 bytes appended to"), std::string::npos) << p.err;
+    // FILE and the rescue file together: every byte received, in order.
+    EXPECT_EQ(read_text(out) + read_text(rescue), before.substr(0, 999) + "\n" + r1 + r2 + r2.substr(0, 10));
+    EXPECT_EQ(access((out + ".part").c_str(), F_OK), -1);
 }
 
 TEST(PolledClient, UsageAndPortErrors)

@@ -432,7 +432,9 @@ int main(int argc, char** argv)
         r = client.stop();
     } else {
         r = client.fetch(out, &appended);
-        std::fprintf(stderr, "varve-host: %zu bytes appended to %s\n", appended, out.c_str());
+        if (r.code != EXIT_OUTPUT) {
+            std::fprintf(stderr, "varve-host: %zu bytes appended to %s\n", appended, out.c_str());
+        }
     }
     if (r.code != EXIT_OK) {
         std::fprintf(stderr, "varve-host: %s\n", r.message.c_str());

@@ -1,5 +1,6 @@
 #include "tools/varve-host/plot.h"
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -192,6 +193,11 @@ bool plot_table(const Table& t, const std::string& title, const std::string& out
         return false;
     }
     close(probe);
+    std::vector<long> flag_cols;
+    for (const Series* s : series) {
+        flag_cols.push_back(find_column(t, (std::string(s->column) + "_qc").c_str()));
+    }
+    std::vector<std::array<bool, 2>> marks(series.size(), {false, false});
     char tmpl[] = "/tmp/varve-plot-XXXXXX";
     int fd = mkstemp(tmpl);
     if (fd < 0) {
@@ -216,6 +222,20 @@ bool plot_table(const Table& t, const std::string& title, const std::string& out
             const Cell& cell = t.rows[r][static_cast<std::size_t>(c)];
             data += "\t" + (cell.kind == Cell::NUMBER ? cell.value : std::string("?"));
         }
+        // The value again where its quality flag says suspect, and where it
+        // says fail: drawn as marks over the line.
+        for (std::size_t k = 0; k < cols.size(); ++k) {
+            const Cell& cell = t.rows[r][static_cast<std::size_t>(cols[k])];
+            const long q = flag_cols[k];
+            const std::string flag = q >= 0 ? t.rows[r][static_cast<std::size_t>(q)].value : "";
+            for (const char* which : {"3", "4"}) {
+                const bool mark = cell.kind == Cell::NUMBER && flag == which;
+                data += "\t" + (mark ? cell.value : std::string("?"));
+                if (mark) {
+                    marks[k][which[0] - '3'] = true;
+                }
+            }
+        }
         data += "\n";
     }
     bool wrote = write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
@@ -239,7 +259,10 @@ bool plot_table(const Table& t, const std::string& title, const std::string& out
     g += "set terminal " + terminal + "\n";
     g += "set output " + quoted(out) + "\n";
     g += "set datafile separator '\\t'\nset datafile missing '?'\n";
-    g += "set grid\nset key top right opaque\nset lmargin 12\nset rmargin 4\n";
+    // Texts are shown as they are (no enhanced-text markup: "b4_DATA.TXT"
+    // has no subscript); the key sits above each panel, never over data.
+    g += "set termoption noenhanced\n";
+    g += "set grid\nset key outside top center horizontal\nset lmargin 12\nset rmargin 4\n";
     g += "set autoscale xfix\nset offsets 0, 0, graph 0.05, graph 0.05\n";
     if (have_time) {
         g += "set xdata time\nset timefmt '%s'\nset format x \"%m-%d\\n%H:%M\"\n";
@@ -265,6 +288,16 @@ bool plot_table(const Table& t, const std::string& title, const std::string& out
                     " with linespoints pointtype 7 pointsize 0.4 linecolor " + std::to_string(k + 1) +
                     " title " + quoted(series[k]->title);
             first = false;
+            for (int m = 0; m < 2; ++m) {
+                if (!marks[k][static_cast<std::size_t>(m)]) {
+                    continue;
+                }
+                const std::size_t col = series.size() + 2 + 2 * k + static_cast<std::size_t>(m);
+                plot += ", " + quoted(data_path) + " using 1:" + std::to_string(col) +
+                        (m == 0 ? " with points pointtype 6 pointsize 1.2 linecolor rgb '#e69f00' title "
+                                : " with points pointtype 2 pointsize 1.4 linecolor rgb '#d00000' title ") +
+                        quoted(std::string(series[k]->title) + (m == 0 ? ": suspect" : ": failed"));
+            }
         }
         g += plot + "\n";
     }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -55,9 +56,10 @@ bool read_whole(const std::string& path, std::string* into)
     return ok;
 }
 
-bool write_all(int fd, const std::string& bytes)
+bool write_all(int fd, const std::string& bytes, std::size_t* written)
 {
-    std::size_t done = 0;
+    std::size_t& done = *written;
+    done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) {
@@ -71,18 +73,13 @@ bool write_all(int fd, const std::string& bytes)
     return true;
 }
 
-// Appends complete lines to `path` and keeps the unfinished tail in
+// Appends complete lines of `data` (the unfinished line of the last fetch
+// and what was received now) to `path` and keeps the unfinished tail in
 // `path`.part, so that the output file only ever grows by whole lines.
-bool store_fetched(const std::string& path, const std::string& received, std::size_t* appended,
-                   std::string* err)
+// *appended: bytes of `data` now in `path`.
+bool store_fetched(const std::string& path, const std::string& data, std::size_t* appended, std::string* err)
 {
     const std::string part_path = path + ".part";
-    std::string data;
-    if (!read_whole(part_path, &data)) {
-        *err = "cannot read " + part_path + ": " + std::strerror(errno);
-        return false;
-    }
-    data += received;
     std::size_t cut = data.rfind('\n');
     std::size_t whole = cut == std::string::npos ? 0 : cut + 1;
     *appended = 0;
@@ -92,14 +89,13 @@ bool store_fetched(const std::string& path, const std::string& received, std::si
             *err = "cannot open " + path + ": " + std::strerror(errno);
             return false;
         }
-        bool ok = write_all(fd, data.substr(0, whole)) && ::fsync(fd) == 0;
+        bool ok = write_all(fd, data.substr(0, whole), appended) && ::fsync(fd) == 0;
         int e = errno;
         ::close(fd);
         if (!ok) {
             *err = "cannot write " + path + ": " + std::strerror(e);
             return false;
         }
-        *appended = whole;
     }
     std::string rest = data.substr(whole);
     if (rest.empty()) {
@@ -111,9 +107,11 @@ bool store_fetched(const std::string& path, const std::string& received, std::si
     }
     const std::string tmp = part_path + ".tmp";
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || !write_all(fd, rest) || ::fsync(fd) != 0 || ::close(fd) != 0 ||
+    std::size_t n = 0;
+    if (fd < 0 || !write_all(fd, rest, &n) || ::fsync(fd) != 0 || ::close(fd) != 0 ||
         ::rename(tmp.c_str(), part_path.c_str()) != 0) {
         *err = "cannot write " + part_path + ": " + std::strerror(errno);
+        ::unlink(tmp.c_str());
         return false;
     }
     return true;
@@ -337,16 +335,49 @@ Result PolledClient::fetch(const std::string& out_path, std::size_t* appended)
 {
     *appended = 0;
     // The output file must take the data before the controller sends it:
-    // the controller moves on past what it sent.
+    // the controller moves on past what it sent.  A device (/dev/full) takes
+    // no FILE.part beside it and may refuse bytes: only regular files.
     int fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
         return {EXIT_OUTPUT, "cannot write " + out_path + ": " + std::strerror(errno), ""};
     }
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     ::close(fd);
+    if (!regular) {
+        return {EXIT_OUTPUT,
+                out_path + " is not a regular file (fetch appends to it and keeps " + out_path +
+                    ".part beside it); nothing was asked of the controller",
+                ""};
+    }
     std::string pending;
     if (!read_whole(out_path + ".part", &pending)) {
         return {EXIT_OUTPUT, "cannot read " + out_path + ".part: " + std::strerror(errno), ""};
     }
+    // A disk that fills up during the transfer still cannot be foreseen:
+    // what cannot be appended goes to a rescue file made now.
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string rescue =
+        std::string(tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp") + "/varve-fetch-XXXXXX";
+    int rescue_fd = ::mkstemp(rescue.data());
+    if (rescue_fd < 0) {
+        return {EXIT_OUTPUT,
+                "cannot make a rescue file " + rescue + ": " + std::strerror(errno) +
+                    "; nothing was asked of the controller",
+                ""};
+    }
+    struct Rescue {
+        int fd;
+        std::string path;
+        bool keep = false;
+        ~Rescue()
+        {
+            ::close(fd);
+            if (!keep) {
+                ::unlink(path.c_str());
+            }
+        }
+    } guard{rescue_fd, rescue};
     Result r = wake();
     if (r.code != EXIT_OK) {
         return r;
@@ -358,10 +389,11 @@ Result PolledClient::fetch(const std::string& out_path, std::size_t* appended)
     // data.  A line typed while the transfer still runs stops it at the end
     // of a line and is itself discarded; the next probe then gets its NAK.
     port_.read_for(&got, after(24.0 * 3600.0), std::chrono::milliseconds(std::llround(t_.idle_s * 1000.0)));
-    bool ended = false;
+    bool ended = false, port_failed = false;
     for (int i = 0; i < t_.probes && !ended; ++i) {
         if (!port_.write("\r")) {
-            return {EXIT_PORT, "cannot write to the serial port", ""};
+            port_failed = true; // what was received is stored all the same
+            break;
         }
         ended =
             port_.read_until(&got, after(t_.probe_s), [](const std::string& s) { return contains(s, NAK); });
@@ -374,9 +406,31 @@ Result PolledClient::fetch(const std::string& out_path, std::size_t* appended)
         }
         port_.write("go\r"); // ends the exchange: the controller sleeps again
     }
+    data = pending + data;
     std::string err;
     if (!store_fetched(out_path, data, appended, &err)) {
-        return {EXIT_OUTPUT, err, ""};
+        // Everything not in FILE goes to the rescue file, the unfinished
+        // line of FILE.part included (FILE.part is removed: the rescue file
+        // continues FILE exactly).
+        const std::string unsaved = data.substr(*appended);
+        std::size_t n = 0;
+        if (write_all(guard.fd, unsaved, &n) && ::fsync(guard.fd) == 0) {
+            guard.keep = true;
+            ::unlink((out_path + ".part").c_str());
+            return {EXIT_OUTPUT,
+                    err + "; " + std::to_string(*appended) + " bytes appended, the other " +
+                        std::to_string(unsaved.size()) + " bytes received are kept in " + guard.path +
+                        ": append them to " + out_path + " (cat " + guard.path + " >> " + out_path +
+                        ") before the next fetch",
+                    ""};
+        }
+        return {EXIT_OUTPUT,
+                err + "; the rescue file " + guard.path + " cannot be written either: " +
+                    std::strerror(errno) + "; " + std::to_string(unsaved.size()) + " bytes received are lost",
+                ""};
+    }
+    if (port_failed) {
+        return {EXIT_PORT, "cannot write to the serial port; the complete lines received were kept", ""};
     }
     if (!ended) {
         return no_answer(t_.idle_s + t_.probes * t_.probe_s,
