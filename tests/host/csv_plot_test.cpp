@@ -4,6 +4,7 @@
 #include "records/system_data.h"
 
 #include <cstdint>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace hosttest;
@@ -108,8 +109,9 @@ void expect_round_trip(const std::string& file, const Csv& csv)
         ASSERT_EQ(row.size(), csv.names.size()) << recs[r];
         std::size_t filled = 0;
         for (std::size_t i = 0; i < row.size(); ++i) {
-            if (row[i].empty()) {
-                continue;
+            const std::string& name = csv.names[i];
+            if (row[i].empty() || (name.size() > 3 && name.compare(name.size() - 3, 3, "_qc") == 0)) {
+                continue; // quality flags: their own tests
             }
             ++filled;
             bool found = false;
@@ -176,11 +178,18 @@ void csv_of_a_month(const std::string& month)
     EXPECT_EQ(p.err.find("skipped;"), std::string::npos) << p.err;
     Csv csv = read_csv(read_text(out));
     ASSERT_GE(records(month).size(), 359u);
-    EXPECT_EQ(csv.names.size(), 20u);
+    std::vector<std::string> flags;
+    for (const std::string& n : csv.names) {
+        if (n.size() > 3 && n.compare(n.size() - 3, 3, "_qc") == 0) {
+            flags.push_back(n);
+        }
+    }
+    EXPECT_EQ(flags, (std::vector<std::string>{"TC_Dfet_qc", "pHintEst_qc"}));
+    EXPECT_EQ(csv.names.size(), 22u);
     EXPECT_EQ(csv.names[0], "SampNum");
     EXPECT_EQ(csv.names[1], "Time");
     EXPECT_EQ(csv.names[2], "VbatMain");
-    EXPECT_EQ(csv.names[19], "Ib");
+    EXPECT_EQ(csv.names[21], "Ib");
     EXPECT_NE(std::find(csv.comments.begin(), csv.comments.end(), "# Deploy note:   \tcsv test"),
               csv.comments.end());
     expect_round_trip(month, csv);
@@ -193,7 +202,8 @@ void csv_of_a_month(const std::string& month)
 
 void plot_of_a_month(const std::string& month)
 {
-    const std::string in = test::fresh_board_dir("host-month-plot") + ".txt";
+    // A name that gnuplot's enhanced text would show with a subscript.
+    const std::string in = test::fresh_board_dir("host-month-plot") + "-b4_DATA.TXT";
     write_text(in, month);
     Proc png = host({"plot", in, in + ".png"});
     ASSERT_EQ(png.status, 0) << png.err;
@@ -208,6 +218,30 @@ void plot_of_a_month(const std::string& month)
     EXPECT_NE(s.find("width=\"800\" height=\"600\""), std::string::npos) << s.substr(0, 400);
     EXPECT_NE(s.find("pH"), std::string::npos);
     EXPECT_NE(s.find("Supply (V)"), std::string::npos);
+    EXPECT_NE(s.find("<text>Varve deployment: host-month-plot-b4_DATA.TXT</text>"), std::string::npos);
+    // The key stands above the panel: its text higher up than the panel's
+    // top tick label (texts are placed by "translate(x,y)").
+    auto text_y = [&s](const std::function<bool(const std::string&)>& want) {
+        double best = 1e9;
+        for (std::size_t at = s.find("translate("); at != std::string::npos;
+             at = s.find("translate(", at + 1)) {
+            std::size_t t = s.find("<text>", at), e = s.find("</text>", t);
+            if (t == std::string::npos || e == std::string::npos || s.find("translate(", at + 1) < t) {
+                continue;
+            }
+            if (want(s.substr(t + 6, e - t - 6))) {
+                best = std::min(best, std::stod(s.substr(s.find(',', at) + 1)));
+            }
+        }
+        return best;
+    };
+    const double key_y = text_y([](const std::string& x) { return x == "pH, internal reference"; });
+    const double tick_y = text_y([](const std::string& x) {
+        char* end = nullptr;
+        std::strtod(x.c_str(), &end);
+        return !x.empty() && *end == '\0';
+    });
+    EXPECT_LT(key_y, tick_y);
     // Another ending is a usage mistake, nothing to plot is an input error.
     EXPECT_EQ(host({"plot", in, in + ".jpg"}).status, 7);
     // An image that cannot be written: an error, and never the image on
