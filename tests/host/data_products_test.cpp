@@ -217,10 +217,10 @@ TEST(DataProducts, QualityFlagsLandOnTheFaultyRecordsAndNoOthers)
                 want = 3;
             } else if (v == "pHextEst" && i == SPIKE) {
                 want = 4;
-            } else if (v == "pHintEst" && in(i, STUCK_FROM + 5, STUCK_FROM + 10)) {
-                want = 3; // the same reading 6 times in a row
-            } else if (v == "pHintEst" && in(i, STUCK_FROM + 11, STUCK_TO)) {
-                want = 4; // 12 times
+            } else if (v == "pHintEst" && in(i, STUCK_FROM + 7, STUCK_FROM + 14)) {
+                want = 3; // the same reading 8 times in a row
+            } else if (v == "pHintEst" && in(i, STUCK_FROM + 15, STUCK_TO)) {
+                want = 4; // 16 times
             } else if ((v == "TC_Dfet" || v == "pHintEst" || v == "pHextEst") && i == NO_DATA) {
                 want = 4;
             } else if (v == "pHextEst" && i == NAN_PH) {

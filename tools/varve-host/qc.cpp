@@ -184,11 +184,11 @@ QcConfig default_qc_config()
 {
     QcConfig c;
     // sensor range, user range, spike suspect/fail, rate per hour, flat line suspect/fail
-    c.ph = {6.0, 10.0, 7.3, 8.6, 0.05, 0.2, 0.2, 6, 12};
-    c.temperature = {-5.0, 40.0, -2.0, 35.0, 1.0, 3.0, 3.0, 6, 12};
-    c.salinity = {0.0, 42.0, 2.0, 40.0, 0.5, 2.0, 2.0, 6, 12};
-    c.oxygen = {0.0, 1000.0, 0.0, 500.0, 20.0, 50.0, 50.0, 6, 12};
-    c.oxygen_saturation = {0.0, 300.0, 0.0, 150.0, 10.0, 25.0, 25.0, 6, 12};
+    c.ph = {6.0, 10.0, 7.3, 8.6, 0.05, 0.2, 0.2, 8, 16};
+    c.temperature = {-5.0, 40.0, -2.0, 35.0, 1.0, 3.0, 3.0, 8, 16};
+    c.salinity = {0.0, 42.0, 2.0, 40.0, 0.5, 2.0, 2.0, 8, 16};
+    c.oxygen = {0.0, 1000.0, 0.0, 500.0, 20.0, 50.0, 50.0, 8, 16};
+    c.oxygen_saturation = {0.0, 300.0, 0.0, 150.0, 10.0, 25.0, 25.0, 8, 16};
     return c;
 }
 
