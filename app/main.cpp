@@ -76,21 +76,21 @@ void run_menu_selection(unsigned char key)
     }
 }
 
-// The menu's time-out expired: sleep when idle, or carry on a deployment
-// whose hibernation failed.
+// The menu's time-out expired: sleep when idle, or let a deployment whose
+// hibernation failed sleep on to its next wake.  The idle action of every
+// wait under the main menu (the pump questions of a deployment's start
+// among them), it never starts a deployment step itself: a step may wait
+// for the operator again, and the waits would nest without end.
 void menu_timeout()
 {
     switch (sys_samp.state) {
-    case START:
-        deploy(START);
-        break;
     case DEPLOYED:
-        dbg_printf("\r\nEMM: DEPLOYED, calling deploy(DEPLOYED)\r\n");
-        deploy(DEPLOYED);
+        dbg_printf("\r\nEMM: DEPLOYED, sleeping until the next wake\r\n");
+        sleep(DEPLOYED, sys_samp.nextWakeUp);
         break;
     case COMMAND:
-        dbg_printf("\r\nEMM: COMMAND, calling deploy(COMMAND)\r\n");
-        deploy(COMMAND);
+        dbg_printf("\r\nEMM: COMMAND, sleeping in polled mode\r\n");
+        sleep(COMMAND, 0);
         break;
     default:
         dbg_printf("\r\n***** SLEEP *****\r\n");
