@@ -50,8 +50,13 @@ bool parse_unsigned(const char* text, unsigned* value)
 
 // --- Settings a deployment depends on -----------------------------------------
 
-// Longest sampling period the configuration menu gives, seconds.
+// Longest sampling period the configuration menu gives, seconds; a damaged
+// period found at a wake is set to it.
 constexpr uint32_t PERIOD_MAX_S = 3600;
+// Longest period a deployment starts with (set through the record editor or
+// the board tool): its schedule is sound up to a day and more; above a day
+// it is taken for a damaged value.
+constexpr uint32_t PERIOD_START_MAX_S = 86400;
 
 struct FloatSetting {
     const char* name;
@@ -73,8 +78,9 @@ bool deployment_settings_usable()
         uprintf(text, args...);
         uprintf("\r\n");
     };
-    if (sys_data.sampling_period > PERIOD_MAX_S) {
-        report("sampling_period %u s is above 3600 s: set it with 1-Config, 3 (Deployment Parameters)",
+    if (sys_data.sampling_period > PERIOD_START_MAX_S) {
+        report("sampling_period %u s is above a day (86400 s): set it with 1-Config, 3 (Deployment "
+               "Parameters)",
                static_cast<unsigned>(sys_data.sampling_period));
     }
     if (sys_data.pump1_ontime != 0 && sys_data.pump_seq_type != 1 && sys_data.pump_seq_type != 2) {
@@ -124,8 +130,8 @@ bool deployment_settings_usable()
 void repair_running_deployment()
 {
     char line[100];
-    if (sys_data.sampling_period > PERIOD_MAX_S) {
-        std::snprintf(line, sizeof line, "sampling_period %u above 3600 s: set to 3600",
+    if (sys_data.sampling_period > PERIOD_START_MAX_S) {
+        std::snprintf(line, sizeof line, "sampling_period %u above a day: set to 3600",
                       static_cast<unsigned>(sys_data.sampling_period));
         sys_data.sampling_period = PERIOD_MAX_S;
         uprintf("\r\n%s\r\n", line);
@@ -387,12 +393,11 @@ void deploy(int state)
 
 uint32_t compute_nextWakeUp()
 {
-    // A period above the hour is never set by the menus (a damaged record
-    // may hold one): the schedule is computed with at most an hour, in
-    // 64 bits, so that no sum wraps and the aligned search stays short.
+    // A period above a day is a damaged value: the schedule is computed
+    // with at most a day, in 64 bits, so that no sum wraps.
     uint64_t period = sys_data.sampling_period;
-    if (period > PERIOD_MAX_S) {
-        period = PERIOD_MAX_S;
+    if (period > PERIOD_START_MAX_S) {
+        period = PERIOD_START_MAX_S;
     }
     const uint64_t now = HibernateRTCGet();
     uint64_t next = now;
