@@ -48,6 +48,7 @@ TEST(IdleLimit, AStrayByteAtEachMenuAndPromptSleepsByItsLimit)
         {"config-pump", typed({"1", "P"}), 300, nullptr},
         {"calibration", typed({"1", "5"}), 3600, nullptr},
         {"pass-through", typed({"3", "5", "1"}), 600, nullptr},
+        {"file-shell", typed({"5"}), 300, nullptr},
         {"help-menu", typed({"H"}), 30000, nullptr},
         {"pump-dialogue", typed({"2", "y"}), 30,
          [](systemData& d) {
