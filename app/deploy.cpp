@@ -14,6 +14,8 @@
 #include "serial/uartstdio.h"
 #include "storage/microsd.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -46,6 +48,99 @@ bool parse_unsigned(const char* text, unsigned* value)
     return true;
 }
 
+// --- Settings a deployment depends on -----------------------------------------
+
+// Longest sampling period the configuration menu gives, seconds; a damaged
+// period found at a wake is set to it.
+constexpr uint32_t PERIOD_MAX_S = 3600;
+// Longest period a deployment starts with (set through the record editor or
+// the board tool): its schedule is sound up to a day and more; above a day
+// it is taken for a damaged value.
+constexpr uint32_t PERIOD_START_MAX_S = 86400;
+
+struct FloatSetting {
+    const char* name;
+    double value;
+    const char* fix;
+};
+
+// Checks the stored settings a deployment depends on; prints a line for
+// each that cannot work, naming the setting and where to set it.  True
+// when all can work.
+bool deployment_settings_usable()
+{
+    int bad = 0;
+    auto report = [&bad](const char* text, auto... args) {
+        if (bad++ == 0) {
+            uprintf("\r\n\r\nDeployment not started: these settings cannot work\r\n");
+        }
+        uprintf("  ");
+        uprintf(text, args...);
+        uprintf("\r\n");
+    };
+    if (sys_data.sampling_period > PERIOD_START_MAX_S) {
+        report("sampling_period %u s is above a day (86400 s): set it with 1-Config, 3 (Deployment "
+               "Parameters)",
+               static_cast<unsigned>(sys_data.sampling_period));
+    }
+    if (sys_data.pump1_ontime != 0 && sys_data.pump_seq_type != 1 && sys_data.pump_seq_type != 2) {
+        report("pump_seq_type %u is not 1 (single) or 2 (two pumps): set it with 1-Config, P (Pump Sequencer "
+               "Setup)",
+               static_cast<unsigned>(sys_data.pump_seq_type));
+    }
+    const unsigned ctd = sys_data.data_cfg[CFG_CTD];
+    if (ctd > 2) {
+        report("data_cfg[CFG_CTD] %u is not 0 (none), 1 (SBE37) or 2 (Aanderaa 5860): set it with 1-Config, "
+               "7 (Config Data Fields), W",
+               ctd);
+    }
+    const char* calib = "1-Config, 4 (pH Sensor Calibration Coefficients)";
+    const FloatSetting floats[] = {
+        {"low_batt_volt", sys_data.low_batt_volt, "1-Config, 3 (Deployment Parameters)"},
+        {"TCOffset", sys_data.TCOffset, calib},
+        {"k0int", sys_data.k0int, calib},
+        {"k0ext", sys_data.k0ext, calib},
+        {"k2int", sys_data.k2int, calib},
+        {"k2ext", sys_data.k2ext, calib},
+        {"default_sal", sys_data.default_sal, calib},
+        {"quadTherm_c0", sys_data.quadTherm_c0, calib},
+        {"quadTherm_c1", sys_data.quadTherm_c1, calib},
+        {"quadTherm_c2", sys_data.quadTherm_c2, calib},
+        {"quadTherm_c3", sys_data.quadTherm_c3, calib},
+        {"shTherm_A", sys_data.shTherm_A, calib},
+        {"shTherm_B", sys_data.shTherm_B, calib},
+        {"shTherm_C", sys_data.shTherm_C, calib},
+    };
+    for (const FloatSetting& f : floats) {
+        if (!std::isfinite(f.value)) {
+            report("%s is not a finite number: set it with %s", f.name, f.fix);
+        }
+    }
+    if (sys_data.app_cfg[APPCFG_MICROSD_ENABLE] == 1 &&
+        !data_file_name_valid(sys_data.fileName, sizeof sys_data.fileName)) {
+        report("fileName \"%.*s\" is not a valid 8.3 data file name (not Error.txt): set it with 1-Config, 2 "
+               "(Change File Name)",
+               static_cast<int>(sizeof sys_data.fileName), sys_data.fileName);
+    }
+    return bad == 0;
+}
+
+// A wake of a running deployment that meets stored values no deployment
+// start accepts: what can be put right is, and the error file says so.
+void repair_running_deployment()
+{
+    char line[100];
+    if (sys_data.sampling_period > PERIOD_START_MAX_S) {
+        std::snprintf(line, sizeof line, "sampling_period %u above a day: set to 3600",
+                      static_cast<unsigned>(sys_data.sampling_period));
+        sys_data.sampling_period = PERIOD_MAX_S;
+        uprintf("\r\n%s\r\n", line);
+        error_store(line);
+    }
+}
+
+// The pump questions.  The answers take effect only when the dialogue is
+// over: left idle, it ends in the main menu's sleep with nothing changed.
 void pump_dialogue()
 {
     uprintf("\r\nSBE pump will run and must be immersed at start time!\r\n");
@@ -53,56 +148,60 @@ void pump_dialogue()
         "\r\n Delayed start feature is disabled... Next Brackwell release should have it, feedback on delay "
         "parm entry is requested. \r\n");
 
-    sys_data.test_mode = 0;
+    uint32_t test_mode = 0;
     if (yesOrNoMenuChoice(
             "\r\n\r\n    Pump Test Mode ([Y] allows testing without activating pump)? (Y/N) [N]? ", 0) != 0) {
         uprintf("\r\nPump test mode active\r\n");
-        sys_data.test_mode = 1;
+        test_mode = 1;
     }
 
-    sys_data.start_pump_time = 0;
-    sys_samp.start_pump_cntdown = 0;
-    if (yesOrNoMenuChoice("\r\n\r\n    Enter pump delayed start? (Y/N) [N]? ", 0) == 0) {
-        sys_data.start_pump_time = 0;
-        return;
-    }
-    if (yesOrNoMenuChoice("\r\n\r\n    Pump start delay entry in Minutes (Y) or DateTime (N)? (Y/N) [Y]? ",
-                          1) != 0) {
-        uprintf("\r\nEnter delay [%u] min: ", 0u);
-        char entry[5];
-        getUserInput(entry, sizeof entry);
-        unsigned minutes = 0;
-        if (!parse_unsigned(entry, &minutes)) {
-            return;
+    uint32_t start_time = 0;
+    uint32_t cntdown = 0;
+    if (yesOrNoMenuChoice("\r\n\r\n    Enter pump delayed start? (Y/N) [N]? ", 0) != 0) {
+        if (yesOrNoMenuChoice(
+                "\r\n\r\n    Pump start delay entry in Minutes (Y) or DateTime (N)? (Y/N) [Y]? ", 1) != 0) {
+            uprintf("\r\nEnter delay [%u] min: ", 0u);
+            char entry[5];
+            getUserInput(entry, sizeof entry);
+            unsigned minutes = 0;
+            if (parse_unsigned(entry, &minutes)) {
+                start_time = HibernateRTCGet() + minutes * 60;
+                cntdown = minutes * 60;
+                uprintf("\r\nPump start delay is %d minutes, pump starts at ", static_cast<int>(minutes));
+                print_time_t_Time(start_time);
+            }
+        } else {
+            const uint32_t start = getDateAndTime();
+            if (start != 0) {
+                uprintf("\r\nPump will start at: ");
+                print_time_t_Time(start);
+                uprintf(sys_data.GMT != 0 ? " GMT" : " Local");
+                start_time = start;
+                cntdown = start - HibernateRTCGet();
+                uprintf("\r\nPump delay %d minutes\r\n", static_cast<int>(cntdown / 60));
+            }
         }
-        sys_data.start_pump_time = HibernateRTCGet() + minutes * 60;
-        sys_samp.start_pump_cntdown = minutes * 60;
-        uprintf("\r\nPump start delay is %d minutes, pump starts at ", static_cast<int>(minutes));
-        print_time_t_Time(sys_data.start_pump_time);
-    } else {
-        const uint32_t start = getDateAndTime();
-        if (start == 0) {
-            return;
-        }
-        uprintf("\r\nPump will start at: ");
-        print_time_t_Time(start);
-        uprintf(sys_data.GMT != 0 ? " GMT" : " Local");
-        sys_data.start_pump_time = start;
-        sys_samp.start_pump_cntdown = start - HibernateRTCGet();
-        uprintf("\r\nPump delay %d minutes\r\n", static_cast<int>(sys_samp.start_pump_cntdown / 60));
     }
+    sys_data.test_mode = test_mode;
+    sys_data.start_pump_time = start_time;
+    sys_samp.start_pump_cntdown = cntdown;
 }
 
 void deploy_start()
 {
+    if (!deployment_settings_usable()) {
+        return;
+    }
+    if (sys_data.pump1_ontime != 0) {
+        pump_dialogue();
+    }
+
+    // The schedule and the deploy time start when the operator has answered
+    // the pump questions, however long they took.
     const uint32_t current_time = HibernateRTCGet();
     sys_samp.nextWakeUp = current_time;
     sys_data.deploy_time = current_time + 1;
     pump_and_sample_start();
-
-    if (sys_data.pump1_ontime != 0) {
-        pump_dialogue();
-    }
 
     enter_deployment_note(NOTE_TIMEOUT_S);
 
@@ -141,6 +240,7 @@ void deploy_start()
 
 void deploy_timed()
 {
+    repair_running_deployment();
     if (wokebyserialFlg == 0) {
         pump_and_sample(1, 1);
         if (sys_samp.state != DEPLOYED) {
@@ -148,8 +248,14 @@ void deploy_timed()
             // could not store the records: do not resume it.
             return;
         }
+        compute_nextWakeUp();
+    } else if (sys_data.sample_aligned != 0) {
+        compute_nextWakeUp();
     }
-    compute_nextWakeUp();
+    // After a console wake in a timed schedule the pending wake stays where
+    // it was: a host that checks on the board every period cancels no
+    // sample.  Should the exchange have outlasted it, the sleep wakes 2 s
+    // later and the missed slots are caught up as after an overrun.
     sleep(DEPLOYED, sys_samp.nextWakeUp);
 }
 
@@ -287,20 +393,33 @@ void deploy(int state)
 
 uint32_t compute_nextWakeUp()
 {
-    const uint32_t period = sys_data.sampling_period;
+    // A period above a day is a damaged value: the schedule is computed
+    // with at most a day, in 64 bits, so that no sum wraps.
+    uint64_t period = sys_data.sampling_period;
+    if (period > PERIOD_START_MAX_S) {
+        period = PERIOD_START_MAX_S;
+    }
+    const uint64_t now = HibernateRTCGet();
+    uint64_t next = now;
     if (period == 0) {
         // Not a timed deployment: never loop on a zero step.
-        sys_samp.nextWakeUp = HibernateRTCGet();
     } else if (sys_data.sample_aligned == 0) {
-        sys_samp.nextWakeUp += period;
+        next = static_cast<uint64_t>(sys_samp.nextWakeUp) + period;
+        // A schedule more than a period ahead of the clock is not one this
+        // deployment made: it starts again from now.
+        if (next > now + period) {
+            next = now + period;
+        }
     } else {
-        const uint32_t now = HibernateRTCGet();
-        uint32_t next = now - now % SECONDS_PER_HOUR;
-        do {
-            next += period;
-        } while (next < now);
-        sys_samp.nextWakeUp = next;
+        const uint64_t hour = now - now % SECONDS_PER_HOUR;
+        // The first hour + k * period, k >= 1, not earlier than now.
+        uint64_t k = (now - hour + period - 1) / period;
+        if (k == 0) {
+            k = 1;
+        }
+        next = hour + k * period;
     }
+    sys_samp.nextWakeUp = next > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(next);
     return sys_samp.nextWakeUp;
 }
 

@@ -196,7 +196,10 @@ unsigned sample_ms(uint32_t sps, uint32_t trials)
         return 0;
     }
     float t = (1.0f / static_cast<float>(sps)) * (static_cast<float>(trials) * 1000.0f);
-    return static_cast<unsigned>(t);
+    // A stored trial count far beyond any use gives a time no unsigned
+    // holds: converting it would be undefined (and differ between chips).
+    constexpr float MAX_MS = 4294967040.0f; // the largest float below 2^32
+    return t >= MAX_MS ? 4294967040u : static_cast<unsigned>(t);
 }
 
 void sampling_page()
@@ -303,18 +306,10 @@ void print_help_menu()
 void help_menu()
 {
     uprintf("\r\n\r\nVersion -- %s, %s \r\n ", FIRMWARE_VERSION_STR, "Nonvol mem: i2c Ferroelectric RAM");
+    IdleScope idle({HELP_IDLE_S, sleep_idle});
     for (;;) {
         print_help_menu();
         UARTFlushRx();
-        uint32_t deadline = HibernateRTCGet() + HELP_IDLE_S;
-        while (UARTRxBytesAvail() == 0) {
-            if (HibernateRTCGet() >= deadline) {
-                sleep(IDLE, 0);
-                // Still awake: the store failed; wait another period.
-                deadline = HibernateRTCGet() + HELP_IDLE_S;
-            }
-            platform_idle();
-        }
         const bool advanced = sys_data.app_cfg[APPCFG_MENU_LEVEL] == 1;
         switch (get_key()) {
         case 'C':

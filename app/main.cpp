@@ -23,6 +23,10 @@ char prnBuf[1024];
 
 namespace {
 
+// Inactivity time-out of the file shell, seconds: as long as the
+// configuration menu's, for an operator reading listings between commands.
+constexpr uint32_t FILES_IDLE_S = 300;
+
 // Reads the supply; true (and the voltage in *volts) when it is below the
 // threshold, with the same 5 mV margin as the sample cycle.
 bool supply_low(float* volts)
@@ -57,6 +61,7 @@ void run_menu_selection(unsigned char key)
             uprintf(
                 "   To enable, use 1-Config -> A-App Config to edit app_cfg[APPCFG_MICROSD_ENABLE]=1\r\n");
         } else {
+            IdleScope idle({FILES_IDLE_S, sleep_idle});
             viewFiles();
         }
         break;
@@ -71,21 +76,21 @@ void run_menu_selection(unsigned char key)
     }
 }
 
-// The menu's time-out expired: sleep when idle, or carry on a deployment
-// whose hibernation failed.
+// The menu's time-out expired: sleep when idle, or let a deployment whose
+// hibernation failed sleep on to its next wake.  The idle action of every
+// wait under the main menu (the pump questions of a deployment's start
+// among them), it never starts a deployment step itself: a step may wait
+// for the operator again, and the waits would nest without end.
 void menu_timeout()
 {
     switch (sys_samp.state) {
-    case START:
-        deploy(START);
-        break;
     case DEPLOYED:
-        dbg_printf("\r\nEMM: DEPLOYED, calling deploy(DEPLOYED)\r\n");
-        deploy(DEPLOYED);
+        dbg_printf("\r\nEMM: DEPLOYED, sleeping until the next wake\r\n");
+        sleep(DEPLOYED, sys_samp.nextWakeUp);
         break;
     case COMMAND:
-        dbg_printf("\r\nEMM: COMMAND, calling deploy(COMMAND)\r\n");
-        deploy(COMMAND);
+        dbg_printf("\r\nEMM: COMMAND, sleeping in polled mode\r\n");
+        sleep(COMMAND, 0);
         break;
     default:
         dbg_printf("\r\n***** SLEEP *****\r\n");
@@ -137,20 +142,16 @@ void print_main_menu()
 
 void exec_main_menu()
 {
+    // Every wait of the menu and of what it runs without a limit of its own
+    // (the selection line, the deployment's start dialogue) ends after
+    // deployDelay seconds without a byte.  Should the time-out's action
+    // return (the records could not be stored), the wait goes on for
+    // another period rather than retrying at once, which would flood the
+    // console and the error file.
+    IdleScope idle({deployDelay, menu_timeout});
     for (;;) {
         print_main_menu();
         UARTFlushRx();
-        uint32_t deadline = HibernateRTCGet() + deployDelay;
-        while (UARTRxBytesAvail() == 0) {
-            if (HibernateRTCGet() >= deadline) {
-                menu_timeout();
-                // Still awake: the records could not be stored.  Try again
-                // after another time-out rather than at once, which would
-                // flood the console and the error file.
-                deadline = HibernateRTCGet() + deployDelay;
-            }
-            platform_idle();
-        }
         run_menu_selection(get_key());
     }
 }

@@ -120,16 +120,7 @@ uint32_t sleep_handler()
     return wakeSource;
 }
 
-void wait_input_or_sleep(unsigned idle_s)
+void sleep_idle()
 {
-    uint32_t deadline = HibernateRTCGet() + idle_s;
-    while (UARTRxBytesAvail() == 0) {
-        if (HibernateRTCGet() >= deadline) {
-            sleep(IDLE, 0);
-            // Still awake (the records could not be stored): wait another
-            // period rather than retrying at once.
-            deadline = HibernateRTCGet() + idle_s;
-        }
-        platform_idle();
-    }
+    sleep(IDLE, 0);
 }

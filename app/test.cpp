@@ -68,7 +68,8 @@ float voltage_column(uint32_t mux, int pos, int neg)
 void test_wait_key_or_sleep(unsigned idle_s)
 {
     UARTFlushRx();
-    wait_input_or_sleep(idle_s);
+    IdleScope idle({idle_s, sleep_idle});
+    wait_console_byte();
 }
 
 void display_battery_boardSensors()
@@ -340,6 +341,8 @@ void communicate_with_instruments()
         uprintf("\r\nEnter Selection [9]: ");
         UARTFlushRx();
         const unsigned char key = get_key();
+        // The instrument is powered while the operator talks to it.
+        IdleScope pass_through({PASS_THROUGH_IDLE_S, sleep_idle});
         switch (key) {
         case '1':
             ctd_microCat_comm_test();
@@ -527,6 +530,7 @@ int power_output_tests()
 
 void test_menu()
 {
+    IdleScope idle({TEST_IDLE_S, sleep_idle});
     // The pH displays end on a byte they leave waiting: the menu acts on it
     // instead of discarding it.
     bool keep_input = false;
@@ -546,10 +550,8 @@ void test_menu()
         uprintf("Q -- QA and setup after board manufacture\r\r\n");
         uprintf("9 -- Exit to Main Menu\r\r\n");
         uprintf("\r\r\nEnter Selection [9]: ");
-        if (keep_input) {
-            wait_input_or_sleep(TEST_IDLE_S);
-        } else {
-            test_wait_key_or_sleep(TEST_IDLE_S);
+        if (!keep_input) {
+            UARTFlushRx();
         }
         const unsigned char key = get_key();
         keep_input = key == '3' || key == '4';

@@ -7,6 +7,9 @@
 
 // Inactivity time-out of the test menus, seconds.
 constexpr unsigned TEST_IDLE_S = 30000;
+// Inactivity time-out of the instrument pass-through and serial analyzers,
+// seconds: the instrument is powered meanwhile.
+constexpr unsigned PASS_THROUGH_IDLE_S = 600;
 
 void test_menu();
 void display_battery_boardSensors();

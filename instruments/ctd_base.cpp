@@ -195,8 +195,10 @@ void ctd_pass_through(bool crlf_for_cr)
             UARTwrite(&c, 1);
             busy = true;
         }
+        idle_poll();
         if (UARTRxBytesAvail() > 0) {
             unsigned char c = UARTgetc();
+            idle_activity();
             if (c == CTRL_X) {
                 break;
             }
@@ -240,7 +242,9 @@ void ctd_analyzer_run(void (*react)(int c))
                 react(c);
                 busy = true;
             }
+            idle_poll();
             if (UARTRxBytesAvail() > 0) {
+                idle_activity();
                 if (UARTgetc() == CTRL_X) {
                     break;
                 }

@@ -242,8 +242,10 @@ void ocr_comm_test()
             UARTwrite(&c, 1);
             busy = true;
         }
+        idle_poll();
         if (UARTRxBytesAvail() > 0) {
             unsigned char c = UARTgetc();
+            idle_activity();
             if (c == CTRL_X || c == CTRL_Y || c == CTRL_Z) {
                 break;
             }

@@ -299,8 +299,10 @@ void optode_comm_test()
             UARTwrite(&c, 1);
             busy = true;
         }
+        idle_poll();
         if (UARTRxBytesAvail() > 0) {
             unsigned char c = UARTgetc();
+            idle_activity();
             if (c == CTRL_X) {
                 break;
             }
@@ -341,7 +343,9 @@ void optode_serial_analyzer()
                 }
                 busy = true;
             }
+            idle_poll();
             if (UARTRxBytesAvail() > 0) {
+                idle_activity();
                 if (UARTgetc() == CTRL_X) {
                     break;
                 }

@@ -12,6 +12,7 @@
 #include "records/system_data.h"
 #include "serial/uartstdio.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -69,6 +70,12 @@ void copy_text(char* field, uint32_t size, const char* text)
     const std::size_t n = strnlen(text, size - 1);
     std::memcpy(field, text, n);
     field[n] = '\0';
+}
+
+// nan and inf parse as numbers but no setting can use them.
+void refuse_not_finite()
+{
+    uprintf("\r\nNot a finite number: value kept\r\n");
 }
 
 bool revisit()
@@ -302,6 +309,10 @@ float edit_float(float* field)
     char reply[NUM_REPLY];
     float v = 0.0f;
     if (read_reply(reply) && std::sscanf(reply, "%f", &v) == 1) {
+        if (!std::isfinite(v)) {
+            refuse_not_finite();
+            return 0.0f;
+        }
         *field = v;
         return v;
     }
@@ -313,6 +324,10 @@ double edit_double(double* field)
     char reply[NUM_REPLY];
     double v = 0.0;
     if (read_reply(reply) && std::sscanf(reply, "%lf", &v) == 1) {
+        if (!std::isfinite(v)) {
+            refuse_not_finite();
+            return 0.0;
+        }
         *field = v;
         return v;
     }
@@ -330,24 +345,50 @@ uint32_t edit_string(char* field, uint32_t size)
     return n > 0 ? static_cast<uint32_t>(n) : 0;
 }
 
+namespace {
+
+// The 24-bit converter's data rates, samples per second.
+constexpr uint32_t CONVERTER_RATES[] = {5, 10, 20, 40, 80, 160, 320, 640, 1000, 2000};
+
+// A data rate: asked again until it is one the converter has (an Enter
+// that keeps a stored rate it does not have included).
+void ask_sps(const char* name, uint32_t* field)
+{
+    for (;;) {
+        const uint32_t before = *field;
+        ask_u32(name, field);
+        for (uint32_t rate : CONVERTER_RATES) {
+            if (*field == rate) {
+                return;
+            }
+        }
+        uprintf("\r\n%s %u: the converter's data rates are 5, 10, 20, 40, 80, 160, 320, 640, 1000 and "
+                "2000\r\n",
+                name, static_cast<unsigned>(*field));
+        *field = before;
+    }
+}
+
+} // namespace
+
 void edit_converter_fields()
 {
-    ask_u32("Vrsi_sps", &sys_data.Vrsi_sps);
+    ask_sps("Vrsi_sps", &sys_data.Vrsi_sps);
     ask_u32("Vrsi_trials", &sys_data.Vrsi_trials);
-    ask_u32("Vrse_sps", &sys_data.Vrse_sps);
+    ask_sps("Vrse_sps", &sys_data.Vrse_sps);
     ask_u32("Vrse_trials", &sys_data.Vrse_trials);
-    ask_u32("Vtherm_sps", &sys_data.Vtherm_sps);
+    ask_sps("Vtherm_sps", &sys_data.Vtherm_sps);
     ask_u32("Vtherm_trials", &sys_data.Vtherm_trials);
     ask_u32("Vtherm_trials", &sys_data.Vtherm_trials);
-    ask_u32("Ik_sps", &sys_data.Ik_sps);
+    ask_sps("Ik_sps", &sys_data.Ik_sps);
     ask_u32("Ik_trials", &sys_data.Ik_trials);
-    ask_u32("Vk_sps", &sys_data.Vk_sps);
+    ask_sps("Vk_sps", &sys_data.Vk_sps);
     ask_u32("Vk_trials", &sys_data.Vk_trials);
-    ask_u32("Ib_sps", &sys_data.Ib_sps);
+    ask_sps("Ib_sps", &sys_data.Ib_sps);
     ask_u32("Ib_trials", &sys_data.Ib_trials);
-    ask_u32("Vb_sps", &sys_data.Vb_sps);
+    ask_sps("Vb_sps", &sys_data.Vb_sps);
     ask_u32("Vb_trials", &sys_data.Vb_trials);
-    ask_u32("Vbias_sps", &sys_data.Vbias_sps);
+    ask_sps("Vbias_sps", &sys_data.Vbias_sps);
     ask_u32("Vbias_trials", &sys_data.Vbias_trials);
     ask_u32("offset_Ik", &sys_data.offset_Ik);
     ask_u32("offset_Ib", &sys_data.offset_Ib);

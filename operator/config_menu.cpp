@@ -26,6 +26,21 @@ namespace {
 
 // Seconds without a key after which a menu puts the controller to sleep.
 constexpr uint32_t MENU_IDLE_S = 300;
+// The same for the calibration dialogue, whose display runs while the
+// sensors settle in the bath (tens of minutes).
+constexpr uint32_t CALIB_IDLE_S = 3600;
+
+// The record as it was before the command in progress: a command left
+// idle is abandoned whole, so that nothing half entered is stored.
+systemData s_before_command;
+systemSamplingData s_samp_before_command;
+
+void config_idle()
+{
+    sys_data = s_before_command;
+    sys_samp = s_samp_before_command;
+    sleep_idle();
+}
 // Numeric replies are read into a buffer of this size: a number never gets
 // cut into a different number.
 constexpr int NUM_REPLY = 20;
@@ -563,13 +578,15 @@ void print_config_menu()
 unsigned char get_menu_key_idle()
 {
     UARTFlushRx();
-    wait_input_or_sleep(MENU_IDLE_S);
     return get_key();
 }
 
 void configuration_menu()
 {
+    IdleScope idle({MENU_IDLE_S, config_idle});
     for (;;) {
+        s_before_command = sys_data;
+        s_samp_before_command = sys_samp;
         print_config_menu();
         const unsigned char key = get_menu_key_idle();
         switch (key) {
@@ -585,9 +602,11 @@ void configuration_menu()
         case '4':
             enter_pH_sensor_cal_coeff();
             break;
-        case '5':
+        case '5': {
+            IdleScope calib_idle({CALIB_IDLE_S, config_idle});
             ph_calib();
             break;
+        }
         case '6':
             change_baud_rate();
             break;
@@ -660,8 +679,10 @@ void pump_sequencer_setup()
         for (;;) {
             uprintf("Enter Pump1 run time [%u] sec: ", static_cast<unsigned>(sys_data.pump1_ontime));
             getUserInput(reply, sizeof reply);
-            uint32_t v;
-            if (!parse_u32(reply, &v)) {
+            uint32_t v = sys_data.pump1_ontime;
+            // Enter keeps the stored time only within the limit (a time
+            // set for two pumps may be longer).
+            if (!parse_u32(reply, &v) && v <= PUMP1_MAX_S) {
                 break;
             }
             if (v > PUMP1_MAX_S) {

@@ -31,13 +31,20 @@ int vprint_to_console(char* buf, std::size_t size, const char* fmt, va_list ap)
     return n;
 }
 
+IdleLimit s_idle{0, nullptr};
+// Second of the last console activity, and the receive count seen then.
+uint32_t s_idle_since;
+int s_idle_avail;
+
 // Waits until a whole line (ended by carriage return) is in the receive
-// ring.  A ring filled to the brim without one also counts: the line reader
-// then consumes it, which makes room for the Enter still to come instead of
-// dropping it for ever.
+// ring, under the idle limit.  A ring filled to the brim without one also
+// counts: the line reader then consumes it, which makes room for the Enter
+// still to come instead of dropping it for ever.
 void wait_for_line()
 {
+    idle_activity();
     while (UARTPeek('\r') < 0 && UARTRxBytesAvail() < CONSOLE_RX_RING - 1) {
+        idle_poll();
         platform_idle();
     }
 }
@@ -84,6 +91,45 @@ int dbg_printf(const char* pcString, ...)
     int n = vprint_to_console(s_dbg_buf, sizeof s_dbg_buf, pcString, ap);
     va_end(ap);
     return n;
+}
+
+IdleLimit set_idle_limit(IdleLimit limit)
+{
+    const IdleLimit outer = s_idle;
+    s_idle = limit;
+    return outer;
+}
+
+void idle_activity()
+{
+    s_idle_since = HibernateRTCGet();
+    s_idle_avail = UARTRxBytesAvail();
+}
+
+void idle_poll()
+{
+    const int avail = UARTRxBytesAvail();
+    if (avail != s_idle_avail) {
+        idle_activity();
+        return;
+    }
+    if (s_idle.seconds == 0 || s_idle.on_idle == nullptr ||
+        HibernateRTCGet() - s_idle_since < s_idle.seconds) {
+        return;
+    }
+    // Nothing half typed is taken as a reply after the idle action.
+    UARTFlushRx();
+    s_idle.on_idle();
+    idle_activity();
+}
+
+void wait_console_byte()
+{
+    idle_activity();
+    while (UARTRxBytesAvail() == 0) {
+        idle_poll();
+        platform_idle();
+    }
 }
 
 unsigned char kbhit()

@@ -171,7 +171,9 @@ void measure_until_key(int* header_count, float* vtherm)
     // At least one reading is taken after each key, so that the averages
     // always stand for measured values.
     bool key_hit = false;
+    idle_activity();
     while (!key_hit) {
+        idle_poll();
         // The same electrodes, inputs and settings as the sample cycle.
         const float vint = read_channel(MUX_VRSI, 1, sys_data.Vrsi_trials, sys_data.Vrsi_sps);
         const float vext = read_channel(MUX_VRSE, 1, sys_data.Vrse_trials, sys_data.Vrse_sps);

@@ -581,14 +581,16 @@ void get_sample(int printFlg, int writeFlg)
         }
         UARTwrite(prnBuf, static_cast<uint32_t>(rec.length()));
     }
+    // 20.  The record's number is used up before the record can reach the
+    // card: a power cut after its last card write must not number the
+    // next record the same.
+    sys_samp.current_sample++;
     if (sys_data.app_cfg[APPCFG_MICROSD_ENABLE] == 1 && writeFlg == 1) {
+        storeSysSampFRAMVariables();
         log_record();
         trace("uSD writes");
     }
     wait_consoleTx();
     trace("wait TX");
-
-    // 20.
-    sys_samp.current_sample++;
     led_sampling_off();
 }

@@ -9,6 +9,7 @@
 #include "records/system_data.h"
 #include "sampling/sample.h"
 #include "serial/uartstdio.h"
+#include "storage/microsd.h"
 
 #include <cstdio>
 #include <ctime>
@@ -235,8 +236,49 @@ int pump_sequencer(int pump_seq_state, int printFlg, int writeFlg)
     return ST_SEQ_DONE;
 }
 
+namespace {
+
+// A stored state no sequence leaves between wakes, or a pump type the menus
+// never set, would take no sample at any wake: the sequence starts again
+// (an unknown type runs as the single pump, the menu's own default), and
+// the error file says so.
+void repair_pump_sequence()
+{
+    if (sys_data.pump1_ontime == 0) {
+        return;
+    }
+    char line[80];
+    if (sys_data.pump_seq_type != 1 && sys_data.pump_seq_type != 2) {
+        std::snprintf(line, sizeof line, "pump_seq_type %u is not 1 or 2: set to 1",
+                      static_cast<unsigned>(sys_data.pump_seq_type));
+        sys_data.pump_seq_type = 1;
+        uprintf("\r\n%s\r\n", line);
+        error_store(line);
+    }
+    if (sys_data.pump_seq_type != 2) {
+        return;
+    }
+    switch (sys_samp.pump_seq_state) {
+    case ST_SEQ_START:
+    case ST_SEQ_PUMP1_START:
+    case ST_SEQ_PUMP2_START:
+    case ST_SEQ_WAIT_TO_START:
+        return;
+    default:
+        break;
+    }
+    std::snprintf(line, sizeof line, "pump_seq_state %u is not a waiting state: pump sequence restarted",
+                  static_cast<unsigned>(sys_samp.pump_seq_state));
+    store_state(ST_SEQ_START);
+    uprintf("\r\n%s\r\n", line);
+    error_store(line);
+}
+
+} // namespace
+
 int pump_and_sample(int printFlg, int writeFlg)
 {
+    repair_pump_sequence();
     int state = static_cast<int>(sys_samp.pump_seq_state);
     for (;;) {
         state = pump_sequencer(state, printFlg, writeFlg);

@@ -283,3 +283,58 @@ FRESULT open_append(FIL* fp, const char* path)
     }
     return fr;
 }
+
+namespace {
+
+bool short_name_char(char c)
+{
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+        return true;
+    }
+    return c != '\0' && std::strchr("!#$%&'()-@^_`{}~", c) != nullptr;
+}
+
+} // namespace
+
+bool data_file_name_valid(const char* name, unsigned size)
+{
+    const std::size_t len = strnlen(name, size);
+    if (len == size || len == 0) {
+        return false;
+    }
+    std::size_t base = 0;
+    while (base < len && name[base] != '.') {
+        if (!short_name_char(name[base])) {
+            return false;
+        }
+        ++base;
+    }
+    if (base == 0 || base > 8) {
+        return false;
+    }
+    if (base < len) {
+        const std::size_t ext = len - base - 1;
+        if (ext == 0 || ext > 3) {
+            return false;
+        }
+        for (std::size_t i = base + 1; i < len; ++i) {
+            if (!short_name_char(name[i])) {
+                return false;
+            }
+        }
+    }
+    // FAT names are the same in either case.
+    const std::size_t err_len = std::strlen(ERROR_FILE);
+    if (len != err_len) {
+        return true;
+    }
+    for (std::size_t i = 0; i < len; ++i) {
+        const auto lower = [](char c) {
+            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        };
+        if (lower(name[i]) != lower(ERROR_FILE[i])) {
+            return true;
+        }
+    }
+    return false;
+}

@@ -36,6 +36,12 @@ FRESULT data_file_append(FIL* fp, const char* name, const char* text, bool* cut)
 // After a text was cut back off: the error file's "Card full" line.
 void data_file_note_full(const char* name);
 
+// True when `name` (at most `size` bytes, terminated within them) is a
+// valid 8.3 file name for the data file: one to eight name characters, an
+// optional dot with one to three more, characters a FAT short name
+// allows, and not the error file's name.
+bool data_file_name_valid(const char* name, unsigned size);
+
 // Opens `path` for writing (created when absent) positioned at its end.
 // On failure no file is left open.
 FRESULT open_append(FIL* fp, const char* path);

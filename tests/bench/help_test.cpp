@@ -24,6 +24,10 @@ TEST(Help, PagesAndSamplingTimesFromTheRecord)
         d.Vrsi_sps = 20;
         d.Vrsi_trials = 3;
         d.Vb_sps = 0; // no rate: shown as 0 ms, not a division fault
+        // A time no unsigned holds is shown as the largest one the float
+        // conversion reaches, the same on every chip.
+        d.Ik_sps = 5;
+        d.Ik_trials = 4294967295u;
         d.app_cfg[APPCFG_MENU_LEVEL] = 0;
     });
     auto r = test::run_script(o,
@@ -42,6 +46,7 @@ TEST(Help, PagesAndSamplingTimesFromTheRecord)
     EXPECT_NE(t.find("VrsiBiased ~= 60mV \xb1 30 mV"), std::string::npos);
     EXPECT_NE(t.find("  Vrsi= 150 ms,   trials= 3, sps=20\r\n"), std::string::npos) << t;
     EXPECT_NE(t.find("    Vb=   0 ms,   trials="), std::string::npos);
+    EXPECT_NE(t.find("    Ik=4294967040 ms,   trials=4294967295, sps=5\r\n"), std::string::npos);
     EXPECT_NE(t.find("Bug Hunt!!!"), std::string::npos);
     // Level 0: the switches are not listed.
     EXPECT_EQ(t.find("M/m -MicroSD Logging"), std::string::npos);

@@ -146,3 +146,46 @@ TEST(RecordEditor, DeploymentConfiguredFromTheConsole)
     EXPECT_NE(file.find("// Sampling period (s)\t60\r\n"), std::string::npos);
     EXPECT_GE(records(file).size(), 2u);
 }
+
+// nan and inf parse as numbers: the walk keeps the stored value and says so.
+TEST(RecordEditor, WalkRefusesNumbersThatAreNotFinite)
+{
+    auto o = board("walk-nan");
+    test::run_script(o, "", 1);
+    const systemData before = stored_config(o.board_dir);
+    // low_batt_volt (4), k0int (8), shTherm_A (15), default_sal (17).
+    auto r = test::run_script(o, walk({{4, "nan"}, {8, "inf"}, {15, "-inf"}, {17, "-nan"}}), 60);
+    EXPECT_EQ(test::count(r.transcript, "\r\nNot a finite number: value kept\r\n"), 4);
+    const systemData after = stored_config(o.board_dir);
+    EXPECT_EQ(after.low_batt_volt, before.low_batt_volt);
+    EXPECT_EQ(after.k0int, before.k0int);
+    EXPECT_EQ(after.shTherm_A, before.shTherm_A);
+    EXPECT_EQ(after.default_sal, before.default_sal);
+}
+
+// Key Z: a data rate the converter does not have is asked again, also when
+// Enter would keep a stored one.
+TEST(ConverterFields, RatesTheConverterDoesNotHaveAreRefused)
+{
+    auto o = board("rates", [](systemData& d) {
+        d.Vrsi_sps = 20;
+        d.Vrse_sps = 7;
+    });
+    // Vrsi_sps: 0, then -1, then 40; Vrsi_trials: Enter; Vrse_sps: Enter
+    // (the stored 7 is refused too), then 2000; the other sixteen prompts
+    // Enter.
+    std::string script = typed({"1", "Z", "0", "-1", "40", "", "", "2000"});
+    for (int i = 0; i < 16; ++i) {
+        script += keys(0.2, "\\r");
+    }
+    auto r = test::run_script(o, script + typed({"9"}), 40);
+    const std::string rates =
+        ": the converter's data rates are 5, 10, 20, 40, 80, 160, 320, 640, 1000 and 2000\r\n";
+    EXPECT_NE(r.transcript.find("\r\nVrsi_sps 0" + rates), std::string::npos) << r.transcript;
+    EXPECT_NE(r.transcript.find("\r\nVrsi_sps 4294967295" + rates), std::string::npos);
+    EXPECT_NE(r.transcript.find("\r\nVrse_sps 7" + rates), std::string::npos);
+    EXPECT_EQ(test::count(r.transcript, rates), 3);
+    const systemData d = stored_config(o.board_dir);
+    EXPECT_EQ(d.Vrsi_sps, 40u);
+    EXPECT_EQ(d.Vrse_sps, 2000u);
+}

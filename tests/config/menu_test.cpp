@@ -115,6 +115,11 @@ TEST(ConfigMenu, TwoPumpSequenceBounds)
     EXPECT_EQ(d.pump2_ontime, 5u);
     EXPECT_EQ(d.pump1_cycles, 1000u);
     EXPECT_EQ(d.pump2_cycles, 0u); // empty reply keeps it
+
+    // Back to one pump: Enter may not keep the two-pump run time of 18000 s.
+    r = test::run_script(o, typed({"1", "P", "1", "", "60", "9"}), 30);
+    EXPECT_EQ(test::count(r.transcript, "\r\nEnter time less than 3600 sec"), 1) << r.transcript;
+    EXPECT_EQ(stored_config(o.board_dir).pump1_ontime, 60u);
 }
 
 TEST(ConfigMenu, CalibrationCoefficientsRangeAndEmptyReplies)

@@ -184,6 +184,13 @@ TEST(Append, PowerCutDuringAnAppend)
             EXPECT_NE(r.transcript.find(rec), std::string::npos) << rec;
         }
         EXPECT_EQ(in_file.size(), recs.size()) << "a record stored twice\n" << file;
+        // No number is given twice: a cut after a record's last card write
+        // does not reuse its number.
+        std::set<std::string> numbers;
+        for (const auto& rec : recs) {
+            numbers.insert(rec.substr(0, 8));
+        }
+        EXPECT_EQ(numbers.size(), recs.size()) << "a sample number used twice\n" << file;
         std::size_t missing = 0;
         for (const auto& rec : printed) {
             missing += in_file.count(rec) == 0 ? 1 : 0;

@@ -223,14 +223,30 @@ TEST_F(Pump, DelayedStartCountsDownBySamplingPeriods)
     EXPECT_EQ(sys_samp.start_pump_cntdown, 50u);
 }
 
-TEST_F(Pump, UnknownStateIsReportedWithoutASample)
+// A damaged state (or one no wake starts from) restarts the sequence and
+// the sample is taken; an unknown pump type runs as the single pump.
+TEST_F(Pump, BadStoredStateRestartsTheSequenceAndSamples)
 {
     sys_data.pump_seq_type = 2;
     sys_data.pump1_ontime = 1;
-    sys_samp.pump_seq_state = 9;
+    sys_data.pump1_cycles = 2;
+    for (uint32_t bad : {99u, 0u, 3u}) {
+        SCOPED_TRACE(bad);
+        sys_samp.pump_seq_state = bad;
+        sys_samp.current_sample = 0;
+        EXPECT_EQ(pump_and_sample(0, 0), 0);
+        EXPECT_NE(take().find("\r\npump_seq_state " + std::to_string(bad) +
+                              " is not a waiting state: pump sequence restarted\r\n"),
+                  std::string::npos);
+        EXPECT_EQ(sys_samp.current_sample, 1u);
+        EXPECT_EQ(sys_samp.pump_seq_state, static_cast<uint32_t>(ST_SEQ_PUMP1_START));
+    }
+    sys_data.pump_seq_type = 7;
+    sys_samp.current_sample = 0;
     EXPECT_EQ(pump_and_sample(0, 0), 0);
-    EXPECT_EQ(take(), "ERROR: ST_SEQ hit the default switch statement");
-    EXPECT_EQ(sys_samp.current_sample, 0u);
+    EXPECT_NE(take().find("\r\npump_seq_type 7 is not 1 or 2: set to 1\r\n"), std::string::npos);
+    EXPECT_EQ(sys_samp.current_sample, 1u);
+    EXPECT_EQ(sys_data.pump_seq_type, 1u);
 }
 
 using Pwm = test::BenchTest;

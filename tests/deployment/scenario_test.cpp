@@ -169,7 +169,10 @@ TEST(Deployment, PumpQuestionsAndThePumpBeforeEachSample)
     ASSERT_EQ(off.size(), 2u);
     EXPECT_NEAR(off[0] - on[0], 5.0, 0.2);
     EXPECT_NEAR(off[1] - on[1], 5.0, 0.2);
-    EXPECT_NEAR(on[1], 61.5, 0.6); // the 12:01:01 wake
+    // The schedule starts when the last pump question is answered
+    // (12:00:03), not at the "2": the 12:01:03 wake.
+    EXPECT_NEAR(on[1], 63.0, 0.6);
+    EXPECT_NE(file.find("// Deploy time:   \t2026/01/15 12:00:04\r\n"), std::string::npos) << file;
 }
 
 TEST(Deployment, PumpTestModeAndDelayedStartEntries)
@@ -233,7 +236,7 @@ TEST(Deployment, HourlyAlignedStartJustBeforeTheHour)
     EXPECT_EQ(record_time(recs[3]), "14:00:00");
 }
 
-TEST(Deployment, OverrunIsCaughtUpAndAConsoleWakeSkipsTheDueSlot)
+TEST(Deployment, OverrunIsCaughtUpAndAConsoleWakeKeepsThePendingSlot)
 {
     auto o = board("catch-up", timed(600));
     o.start = "2026-01-15 10:03:15";
@@ -258,45 +261,59 @@ TEST(Deployment, OverrunIsCaughtUpAndAConsoleWakeSkipsTheDueSlot)
     at(resume_at, "go\\r");
     auto r = test::run_script(o, script, 3725);
     auto recs = records(r.transcript);
-    ASSERT_EQ(recs.size(), 6u) << r.transcript.substr(r.transcript.size() - 3000);
+    ASSERT_EQ(recs.size(), 7u) << r.transcript.substr(r.transcript.size() - 3000);
     const int first = seconds_of_day(record_time(recs[0]));
     EXPECT_GE(first, 10 * 3600 + 3 * 60 + 19);
     EXPECT_LE(first, 10 * 3600 + 3 * 60 + 20);
-    // No sample at the 10:48 wake and none for the 10:13:17 slot; then the
-    // 10:23:17, 10:33:17 and 10:43:17 slots back to back, about 2 s plus a
-    // sample apart, until the 10:53:17 slot lies ahead.
+    // The pending 10:13:17 slot was kept: its sample and those of the
+    // 10:23:17, 10:33:17 and 10:43:17 slots follow the exchange back to
+    // back, about 2 s plus a sample apart, until the 10:53:17 slot lies
+    // ahead.
     const int resumed = 10 * 3600 + 48 * 60;
     int prev = resumed;
-    for (int i = 1; i <= 3; ++i) {
+    for (int i = 1; i <= 4; ++i) {
         const int t = seconds_of_day(record_time(recs[i]));
         EXPECT_GE(t - prev, 2) << i;
         EXPECT_LE(t - prev, 6) << i;
         prev = t;
     }
-    EXPECT_EQ(record_time(recs[4]), "10:53:17");
-    EXPECT_EQ(record_time(recs[5]), "11:03:17");
+    EXPECT_EQ(record_time(recs[5]), "10:53:17");
+    EXPECT_EQ(record_time(recs[6]), "11:03:17");
     EXPECT_EQ(test::count(r.transcript, "NAK\r\n"), empty_lines);
 }
 
-TEST(Deployment, TakeSampleAtAConsoleWakeReplacesTheScheduledOne)
+TEST(Deployment, TakeSampleAtAConsoleWakeLeavesTheScheduleAlone)
 {
     auto o = board("ts-timed", timed(600));
     // Started 12:00:01; wakes due at 12:10:01, 12:20:01.  At 12:05 "ts".
     auto r = test::run_script(o, start_keys() + keys(300, "x") + keys(1, "ts\\r"), 1300);
     auto recs = records(r.transcript);
-    ASSERT_EQ(recs.size(), 3u) << r.transcript;
+    ASSERT_EQ(recs.size(), 4u) << r.transcript;
     EXPECT_EQ(record_time(recs[1]).substr(0, 5), "12:05");
-    // The console wake moved the pending 12:10:01 slot one period on.
-    EXPECT_EQ(record_time(recs[2]), "12:20:01");
-    EXPECT_EQ(records(card_file(o.board_dir, "noname.txt")).size(), 3u);
+    EXPECT_EQ(record_time(recs[2]), "12:10:01");
+    EXPECT_EQ(record_time(recs[3]), "12:20:01");
+    EXPECT_EQ(records(card_file(o.board_dir, "noname.txt")).size(), 4u);
 }
 
-TEST(Deployment, ConsoleWakeWithoutCommandResumesWithoutASample)
+TEST(Deployment, AHostCheckingEveryPeriodCancelsNoSample)
 {
-    auto o = board("resume-timed", timed(600));
-    auto r = test::run_script(o, start_keys() + keys(300, "x"), 700);
-    auto recs = records(r.transcript);
-    ASSERT_EQ(recs.size(), 1u); // the 12:10:01 slot was skipped
+    auto o = board("host-checks", timed(60));
+    // Started 12:00:01.  From 12:00:31 on, a host wakes the board every
+    // minute, half way between the slots, and fetches the new records.
+    std::string script = start_keys();
+    script += keys(28, "x") + keys(0.5, "gdata\\r");
+    for (int i = 1; i < 12; ++i) {
+        script += keys(59.5, "x") + keys(0.5, "gdata\\r");
+    }
+    auto r = test::run_script(o, script, 12 * 60 + 10);
+    auto recs = records(card_file(o.board_dir, "noname.txt"));
+    // The first sample and one for each of the twelve minutes.
+    ASSERT_EQ(recs.size(), 13u) << r.transcript;
+    for (int i = 1; i < 13; ++i) {
+        char t[16];
+        std::snprintf(t, sizeof t, "12:%02d:01", i);
+        EXPECT_EQ(record_time(recs[i]), t);
+    }
     EXPECT_EQ(stored_progress(o.board_dir).state, DEPLOYED);
 }
 
