@@ -35,7 +35,7 @@ struct WaterScenario {
     std::vector<double> t_s;
     std::vector<WaterState> rows;
     WaterState base{12.0, 33.5, 8.05, 95.0};
-    WaterCycle tide{false, 44714.0, -0.5, 0.3, 0.02, 3.0};    // M2, 12.42 h
+    WaterCycle tide{false, 44712.0, -0.5, 0.3, 0.02, 3.0};    // M2, 12.42 h
     WaterCycle diurnal{false, 86400.0, 0.8, 0.0, 0.05, 10.0}; // sun and photosynthesis
     double drift_int_mv_per_day = 0.0;
     double drift_ext_mv_per_day = 0.0;

@@ -189,8 +189,8 @@ void write_energy(std::FILE* f, const Stats& s)
     auto figures = [&](double mAh) {
         const double joules = mAh * 3.6 * volts;
         std::fprintf(f,
-                     "\"mAh\": %.6f, \"J\": %.4f, \"mAh_per_sample\": %.6f, \"J_per_sample\": %.4f, "
-                     "\"mAh_per_day\": %.6f, \"J_per_day\": %.4f}",
+                     "\"mAh\": %.9f, \"J\": %.6f, \"mAh_per_sample\": %.9f, \"J_per_sample\": %.6f, "
+                     "\"mAh_per_day\": %.9f, \"J_per_day\": %.6f}",
                      mAh, joules, samples > 0 ? mAh / samples : 0.0, samples > 0 ? joules / samples : 0.0,
                      days > 0 ? mAh / days : 0.0, days > 0 ? joules / days : 0.0);
     };
