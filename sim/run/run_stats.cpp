@@ -177,6 +177,19 @@ void seconds(std::FILE* f, Time ns)
     std::fprintf(f, "%" PRIu64 ".%09" PRIu64, ns / NS_PER_S, ns % NS_PER_S);
 }
 
+// A text as a JSON string's contents.
+std::string json_text(const std::string& s)
+{
+    std::string o;
+    for (char c : s) {
+        if (c == '"' || c == '\\') {
+            o += '\\';
+        }
+        o += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+    }
+    return o;
+}
+
 // Charge (mAh) and energy (J, at the fresh supply voltage) of each item
 // and in total: over the run, per sample and per simulated day.
 void write_energy(std::FILE* f, const Stats& s)
@@ -213,7 +226,7 @@ void write_energy(std::FILE* f, const Stats& s)
                      ",\n  \"battery\": {\"capacity_mAh\": %.3f, \"curve\": \"%s\", \"drawn_mAh\": %.6f, "
                      "\"volts\": %.4f, \"low_battery_volts\": %.3f, \"mAh_to_low_battery\": %.4f, "
                      "\"low_battery_end\": %s",
-                     b.capacity_mAh, b.curve_name.c_str(), total, b.volts_after(total, volts),
+                     b.capacity_mAh, json_text(b.curve_name).c_str(), total, b.volts_after(total, volts),
                      stored_low_battery_volts(), to_low, s.low_battery_end ? "true" : "false");
         if (s.low_battery_end) {
             std::fprintf(f, ", \"low_battery_end_s\": ");

@@ -34,9 +34,10 @@ double number(const std::string& json, const std::string& key, std::size_t from 
 }
 
 // varve-sim ARGS: exit status and standard output.
-int sim_cmd(const std::string& args, std::string* out)
+int sim_cmd(const std::string& args, std::string* out, bool with_errors = false)
 {
-    FILE* p = popen((std::string(VARVE_SIM_BIN) + " " + args + " 2>/dev/null").c_str(), "r");
+    FILE* p = popen(
+        (std::string(VARVE_SIM_BIN) + " " + args + (with_errors ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
     out->clear();
     char buf[4096];
     std::size_t n;
@@ -272,4 +273,33 @@ TEST(Energy, DriftMovesThePhAsPredicted)
         EXPECT_NEAR(std::strtod(f[static_cast<std::size_t>(c_ext)].c_str(), nullptr),
                     w.ph - 2.0 * days / slope_mv, 0.005);
     }
+}
+
+// A water file: linear between its rows, the last row holding after them;
+// a malformed file is refused before the run, naming its line.
+TEST(Energy, WaterFileIsInterpolatedAndItsLastRowHolds)
+{
+    auto o = water_board("energy-water-file", 600);
+    const std::string csv = o.board_dir + ".water.csv";
+    std::ofstream(csv) << "time_s,temp_c,salinity,ph_total,o2_sat_pct,note\n0,10,33.5,7.90,90,start\n"
+                          "3600,16,33.5,8.20,100,\n";
+    o.params["water"] = csv;
+    test::run_script(o, start_keys(), 7200);
+    const std::string file = card_file(o.board_dir, "noname.txt");
+    const int c_time = column(file, "MM/DD/YYYY HH:MM:SS"), c_int = column(file, "pHintEst"),
+              c_temp = column(file, "TC_Dfet");
+    auto recs = records(file);
+    ASSERT_GE(recs.size(), 12u);
+    for (const std::string& rec : recs) {
+        auto f = fields(rec);
+        const double t = std::min(record_seconds(f[static_cast<std::size_t>(c_time)]), 3600.0);
+        EXPECT_NEAR(std::strtod(f[static_cast<std::size_t>(c_int)].c_str(), nullptr), 7.90 + 0.30 * t / 3600,
+                    0.005);
+        EXPECT_NEAR(std::strtod(f[static_cast<std::size_t>(c_temp)].c_str(), nullptr), 10 + 6 * t / 3600,
+                    0.01);
+    }
+    std::ofstream(csv) << "time_s,temp_c,salinity,ph_total,o2_sat_pct\n0,10,33.5,7.9,90\n60,10,33.5,x,90\n";
+    std::string out;
+    EXPECT_EQ(sim_cmd("--board " + o.board_dir + " --console none --until 1 --water " + csv, &out, true), 2);
+    EXPECT_NE(out.find("line 3: ph_total is not a number: \"x\""), std::string::npos) << out;
 }
