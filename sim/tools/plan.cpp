@@ -60,6 +60,13 @@ int usage(const std::string& msg)
     return 2;
 }
 
+// Where temporary files go: $TMPDIR, or /tmp.
+std::string temp_dir()
+{
+    const char* t = std::getenv("TMPDIR");
+    return t != nullptr && *t != '\0' ? t : "/tmp";
+}
+
 std::string self_exe()
 {
     char buf[4096];
@@ -75,8 +82,10 @@ std::string self_exe()
 // given), standard error kept in *err_out.  Returns the exit status.
 int run_self(const std::vector<std::string>& args, std::string* out, std::string* err_out)
 {
-    char out_name[] = "/tmp/varve-plan-out-XXXXXX";
-    char err_name[] = "/tmp/varve-plan-err-XXXXXX";
+    std::string out_text = temp_dir() + "/varve-plan-out-XXXXXX";
+    std::string err_text = temp_dir() + "/varve-plan-err-XXXXXX";
+    char* out_name = out_text.data();
+    char* err_name = err_text.data();
     int out_fd = mkstemp(out_name);
     int err_fd = mkstemp(err_name);
     if (out_fd < 0 || err_fd < 0) {
@@ -240,7 +249,8 @@ bool make_plan(const std::string& board, const std::string& setting, const std::
                const Battery& battery, double poll_s, Plan* plan, std::string* err)
 {
     plan->setting = setting.empty() ? "as configured" : setting;
-    char tmpl[] = "/tmp/varve-plan-XXXXXX";
+    std::string tmpl_text = temp_dir() + "/varve-plan-XXXXXX";
+    char* tmpl = tmpl_text.data();
     if (mkdtemp(tmpl) == nullptr) {
         *err = std::string("cannot make a temporary folder: ") + std::strerror(errno);
         return false;
