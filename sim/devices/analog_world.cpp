@@ -246,7 +246,7 @@ void AnalogWorld::set_scenario(const WaterScenario& w, bool battery)
 
 const AnalogParams& AnalogWorld::current()
 {
-    if (!water_on_ && !battery_on_) {
+    if (!water_on_) {
         return p;
     }
     const double t_s = static_cast<double>(now()) / 1e9;
@@ -258,9 +258,6 @@ const AnalogParams& AnalogWorld::current()
         p.o2_sat_pct = w.o2_sat_pct;
         p.e0int = base_.e0int + drift_int_v(water_, t_s);
         p.e0ext = base_.e0ext + drift_ext_v(water_, t_s);
-    }
-    if (battery_on_) {
-        p.vbat = supply_battery_volts(base_.vbat);
     }
     return p;
 }
@@ -396,6 +393,9 @@ uint32_t AnalogWorld::onchip_count(int ain)
     double counts = 0.0;
     switch (ain) {
     case 4:
+        if (battery_on_) {
+            p.vbat = supply_battery_volts(base_.vbat);
+        }
         counts = vbat_mon ? p.vbat * VBAT_COUNTS_PER_VOLT : 0.0;
         break;
     case 6: // pressure sensor: 0.5 V + 4 mV per dbar

@@ -76,9 +76,10 @@ class AnalogWorld {
     AnalogParams p;
 
     // The water over time (--water, --drift) and the supply battery
-    // (--battery): when either is in use, the water, the standard
-    // potentials and the supply voltage of `p` follow the simulated time
-    // (refreshed at every reading); otherwise `p` stays as set.
+    // (--battery): when in use, the water and the standard potentials of
+    // `p` follow the simulated time (refreshed at every reading), and the
+    // supply voltage the charge drawn (at every battery reading);
+    // otherwise `p` stays as set.
     void set_scenario(const WaterScenario& w, bool battery);
     // The parameters as they are now (instruments read the water here).
     const AnalogParams& current();
