@@ -123,6 +123,9 @@ bool analog_params_from(const std::map<std::string, std::string>& params, Analog
             return false;
         }
     }
+    if (auto it = params.find("o2_sat"); it != params.end()) {
+        p.o2_sat_pct = std::strtod(it->second.c_str(), nullptr); // checked by the instruments' options
+    }
     double seed = static_cast<double>(p.seed);
     bool ok = number("ph", &p.ph) && number("temp", &p.temp_c) && number("sal", &p.salinity) &&
               number("seed", &seed) && number("e0int", &p.e0int) && number("e0ext", &p.e0ext) &&
@@ -231,6 +234,32 @@ double AnalogWorld::gaussian()
     double u1 = (static_cast<double>(splitmix(noise_state_) >> 11) + 1.0) / 9007199254740993.0;
     double u2 = static_cast<double>(splitmix(noise_state_) >> 11) / 9007199254740992.0;
     return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * M_PI * u2);
+}
+
+void AnalogWorld::set_scenario(const WaterScenario& w, bool battery)
+{
+    base_ = p;
+    water_ = w;
+    water_on_ = w.varies();
+    battery_on_ = battery;
+}
+
+const AnalogParams& AnalogWorld::current()
+{
+    if (!water_on_) {
+        return p;
+    }
+    const double t_s = static_cast<double>(now()) / 1e9;
+    if (water_on_) {
+        const WaterState w = water_at(water_, t_s);
+        p.temp_c = w.temp_c;
+        p.salinity = w.salinity;
+        p.ph = w.ph;
+        p.o2_sat_pct = w.o2_sat_pct;
+        p.e0int = base_.e0int + drift_int_v(water_, t_s);
+        p.e0ext = base_.e0ext + drift_ext_v(water_, t_s);
+    }
+    return p;
 }
 
 double AnalogWorld::vtherm() const
@@ -345,6 +374,7 @@ double AnalogWorld::node_noise(int ain) const
 
 double AnalogWorld::differential(int pos, int neg, uint8_t gpio_levels, int sps)
 {
+    current();
     double v = node(pos, gpio_levels) - node(neg, gpio_levels);
     if (p.noise > 0) {
         double conv = NOISE_CONVERTER_5SPS_V * std::sqrt(sps / 5.0);
@@ -357,11 +387,15 @@ double AnalogWorld::differential(int pos, int neg, uint8_t gpio_levels, int sps)
 
 uint32_t AnalogWorld::onchip_count(int ain)
 {
+    current();
     bool vbat_mon = gpio_level('M', 6);
     bool env_mon = gpio_level('M', 7);
     double counts = 0.0;
     switch (ain) {
     case 4:
+        if (battery_on_) {
+            p.vbat = supply_battery_volts(base_.vbat);
+        }
         counts = vbat_mon ? p.vbat * VBAT_COUNTS_PER_VOLT : 0.0;
         break;
     case 6: // pressure sensor: 0.5 V + 4 mV per dbar
@@ -405,6 +439,13 @@ void analog_boot()
     }
     g_converter.reset();
     g_world = std::make_unique<AnalogWorld>(params, state);
+    WaterScenario water;
+    if (!water_from(device_params(), WaterState{params.temp_c, params.salinity, params.ph, params.o2_sat_pct},
+                    &water, &err)) {
+        log("%s; constant water", err.c_str());
+        water = WaterScenario{};
+    }
+    g_world->set_scenario(water, device_params().count("battery_ah") != 0);
     AnalogWorld* world = g_world.get();
     g_converter = std::make_unique<Ads1248>([world](int pos, int neg, uint8_t gpio, int sps) {
         return world->differential(pos, neg, gpio, sps);

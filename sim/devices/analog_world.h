@@ -13,6 +13,7 @@
 #pragma once
 
 #include "sim/devices/dev_ads1248.h"
+#include "sim/devices/water.h"
 
 #include <cstdint>
 #include <map>
@@ -55,6 +56,7 @@ struct AnalogParams {
     double leak_pct = 0.0;
     double pressure_dbar = 20.0;
     double chip_temp_c = 22.0;
+    double o2_sat_pct = 95.0; // oxygen saturation (the optode's water; --o2-sat)
     // Noise.
     uint64_t seed = 1;
     double noise = 1.0; // scale of every noise term; 0 = noise off
@@ -72,6 +74,15 @@ class AnalogWorld {
     explicit AnalogWorld(const AnalogParams& p, uint64_t* noise_state);
 
     AnalogParams p;
+
+    // The water over time (--water, --drift) and the supply battery
+    // (--battery): when in use, the water and the standard potentials of
+    // `p` follow the simulated time (refreshed at every reading), and the
+    // supply voltage the charge drawn (at every battery reading);
+    // otherwise `p` stays as set.
+    void set_scenario(const WaterScenario& w, bool battery);
+    // The parameters as they are now (instruments read the water here).
+    const AnalogParams& current();
 
     // Noise-free values of the sensor-side signals (volts).
     double vtherm() const;    // thermistor divider
@@ -95,6 +106,10 @@ class AnalogWorld {
 
   private:
     uint64_t* noise_state_;
+    AnalogParams base_;
+    WaterScenario water_;
+    bool water_on_ = false;
+    bool battery_on_ = false;
     double node_noise(int ain) const;
 };
 

@@ -28,6 +28,10 @@ struct DeviceFaults {
 };
 const DeviceFaults& device_faults();
 
+// The supply battery's voltage now, for a fresh voltage of `fresh_v`
+// (--vbat): `fresh_v` itself without a battery model (--battery).
+double supply_battery_volts(double fresh_v);
+
 // Path of a file in the board folder.
 std::string board_path(const char* name);
 

@@ -32,6 +32,7 @@ struct RunOptions {
     std::string input_file;      // timed input script ("" = none)
     std::string input_text;      // script text given directly (tests)
     double until_s = -1;         // end of the run in simulated seconds; <0 = default
+    bool until_battery = false;  // ends earlier when the deployment ends on a low battery
     std::string start;           // "YYYY-MM-DD HH:MM:SS" console time of a new board
     std::string transcript_file; // "" = standard output (unless the console is stdio)
     std::string timeline_file;   // "" = no timeline

@@ -30,6 +30,10 @@ void stats_boot_started(BootCause why);
 void stats_boot_ended();
 // The timeline: line or PWM output `name` changed to `value`.
 void stats_line(const std::string& name, int value);
+// Charge drawn from the supply since the run started, up to now (mAh).
+double stats_charge_mAh_now();
+// A boot of the run ended the deployment through the low-battery check.
+bool stats_low_battery_end();
 // Writes the statistics of the run so far as JSON.  False when writing fails.
 bool stats_write(std::FILE* f, double host_seconds);
 

@@ -8,6 +8,7 @@
 #include "sim/run/board_folder.h"
 #include "sim/run/board_setup.h"
 #include "sim/run/boot.h"
+#include "sim/run/energy.h"
 #include "sim/run/input_script.h"
 #include "sim/run/pacing.h"
 #include "sim/run/run_state.h"
@@ -62,6 +63,16 @@ int run_board(const RunOptions& opts)
         }
     }
 
+    if (!energy_run_open(opts.params, opts.board_dir, &err)) {
+        log("%s", err.c_str());
+        if (transcript_fd != STDOUT_FILENO) {
+            close(transcript_fd);
+        }
+        if (timeline_file != nullptr) {
+            std::fclose(timeline_file);
+        }
+        return 1;
+    }
     FILE* stats_file = nullptr;
     if (!opts.stats_file.empty()) {
         stats_file = std::fopen(opts.stats_file.c_str(), "w");
@@ -118,6 +129,11 @@ int run_board(const RunOptions& opts)
     BootCause cause = BootCause::PowerOn;
     for (;;) {
         if (!hibernating && stop_signal() != 0) {
+            break;
+        }
+        if (hibernating && opts.until_battery && stats_low_battery_end()) {
+            log("the deployment ended on a low battery at %.3f simulated days",
+                static_cast<double>(now()) / 1e9 / 86400.0);
             break;
         }
         if (hibernating) {

@@ -4,6 +4,8 @@
 #include "sim/devices/analog_world.h"
 #include "sim/devices/console/console_line.h"
 #include "sim/devices/instruments/instrument.h"
+#include "sim/devices/water.h"
+#include "sim/run/energy.h"
 #include "sim/run/input_script.h"
 
 #include <cerrno>
@@ -22,6 +24,9 @@ const char* const USAGE =
     "Usage: varve-sim [options]\n"
     "       varve-sim card [--board DIR | --image FILE] COMMAND ...  (see varve-sim card --help)\n"
     "       varve-sim board [--board DIR] show|set ...  (see varve-sim board --help)\n"
+    "       varve-sim plan [--board DIR] [--battery AH] [--json] [--compare ...]\n"
+    "                       (endurance of the deployment; see varve-sim plan --help)\n"
+    "       varve-sim power [--board DIR] [--power KEY=MA ...]  (the power table in force)\n"
     "\n"
     "Runs the Varve controller firmware on a simulated board.\n"
     "\n"
@@ -37,7 +42,9 @@ const char* const USAGE =
     "  --until DURATION     end of the run, in simulated time since its start:\n"
     "                       seconds, or with a unit: 90s, 45m, 12h, 30d\n"
     "                       (default: 60 s after the last input entry; with an\n"
-    "                       interactive console and no script: until Ctrl-])\n"
+    "                       interactive console and no script: until Ctrl-]);\n"
+    "                       battery: until the firmware ends the deployment on a\n"
+    "                       low battery (needs --battery; at most 10 years)\n"
     "\n"
     "Console (UART0, 115200 8N1):\n"
     "  --console stdio|pty|none\n"
@@ -55,7 +62,7 @@ const char* const USAGE =
     "  --timeline FILE      record board lines, LEDs and supplies with their times\n"
     "  --stats FILE         write the run's statistics as JSON when it ends (boots,\n"
     "                       samples, awake and supply on-times, card, EEPROM and\n"
-    "                       FRAM writes; see docs/simulator.md)\n"
+    "                       FRAM writes, charge and energy; see docs/simulator.md)\n"
     "  --realtime           pace a scripted run 1:1 with the wall clock\n"
     "  --debug-out FILE     the firmware's debug output (what a debugger reads\n"
     "                       from the chip's trace port; YMODEM block traces):\n"
@@ -77,6 +84,25 @@ const char* const USAGE =
     "                       tcext, therm_c0..therm_c3, vk, ik, ib, vsub,\n"
     "                       bias_pos, bias_neg, board_temp, humidity, leak,\n"
     "                       pressure, chip_temp\n"
+    "\n"
+    "Energy and battery (see docs/simulator.md):\n"
+    "  --power KEY=MA       override an entry of the power table (repeatable; the\n"
+    "                       board folder's power.txt overrides the defaults;\n"
+    "                       varve-sim power shows the table in force)\n"
+    "  --battery AH         the supply is a battery of AH ampere-hours: its voltage\n"
+    "                       falls along the discharge curve from --vbat as charge\n"
+    "                       is drawn (default curve: LiFePO4, 4 cells)\n"
+    "  --battery-curve FILE discharge curve: rows drawn_pct,volts\n"
+    "\n"
+    "Water over time (see docs/simulator.md):\n"
+    "  --water tide|diurnal|FILE\n"
+    "                       repeatable, combinable: a CSV file (time_s,temp_c,\n"
+    "                       salinity,ph_total,o2_sat_pct) as the base, a tidal and\n"
+    "                       a daily cycle added to it\n"
+    "  --water-param NAME=VALUE\n"
+    "                       tide_period, tide_temp, tide_sal, tide_ph, tide_o2,\n"
+    "                       diurnal_period, diurnal_temp, ... (periods: 12.42h)\n"
+    "  --drift MV[,MV]      drift of the internal (and external) reference, mV/day\n"
     "\n"
     "microSD card (card.img in the board folder; see docs/card.md):\n"
     "  --card sdhc|sdv2|sdv1|mmc|none\n"
@@ -314,6 +340,12 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
         } else if (a == "--until") {
             if (!value(&v))
                 return usage_error("--until needs a duration");
+            if (v == "battery") {
+                opts->until_battery = true;
+                opts->until_s = 3650.0 * 86400.0;
+                continue;
+            }
+            opts->until_battery = false;
             double s = 0;
             if (!parse_duration(v, &s)) {
                 return usage_error("--until needs a duration such as 90, 90s, 45m, 12h or 30d, got \"" + v +
@@ -378,6 +410,50 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
             opts->params[key] = v.substr(eq + 1);
             if (std::string err = analog_param_check(opts->params); !err.empty())
                 return usage_error(err);
+        } else if (a == "--power") {
+            if (!value(&v))
+                return usage_error("--power needs KEY=MA");
+            std::size_t eq = v.find('=');
+            if (eq == std::string::npos || eq == 0)
+                return usage_error("--power needs KEY=MA, got \"" + v + "\"");
+            opts->params["power." + v.substr(0, eq)] = v.substr(eq + 1);
+            PowerTable t;
+            std::string err;
+            if (!power_table_load(opts->params, "", &t, &err))
+                return usage_error(err);
+        } else if (a == "--battery" || a == "--battery-curve") {
+            if (!value(&v))
+                return usage_error(a + " needs a value");
+            opts->params[a == "--battery" ? "battery_ah" : "battery_curve"] = v;
+            Battery b;
+            std::string err;
+            if (!battery_from(opts->params, &b, &err))
+                return usage_error(err);
+        } else if (a == "--water" || a == "--water-param" || a == "--drift") {
+            if (!value(&v) || v.empty())
+                return usage_error(a + " needs a value");
+            if (a == "--water") {
+                std::string& list = opts->params["water"];
+                list += (list.empty() ? "" : ",") + v;
+            } else if (a == "--drift") {
+                std::size_t comma = v.find(',');
+                opts->params["drift_int"] = v.substr(0, comma);
+                opts->params["drift_ext"] = comma == std::string::npos ? v : v.substr(comma + 1);
+            } else {
+                std::size_t eq = v.find('=');
+                std::string key = v.substr(0, eq);
+                bool known = false;
+                for (const std::string& n : water_param_names()) {
+                    known = known || n == key;
+                }
+                if (!known || eq == std::string::npos)
+                    return usage_error("--water-param needs NAME=VALUE with a known NAME, got \"" + v + "\"");
+                opts->params[key] = v.substr(eq + 1);
+            }
+            WaterScenario w;
+            std::string err;
+            if (!water_from(opts->params, WaterState{}, &w, &err))
+                return usage_error(err);
         } else if (a == "--fault") {
             if (!value(&v))
                 return usage_error("--fault needs a fault name");
@@ -407,6 +483,9 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
         } else {
             return usage_error("unknown option \"" + a + "\"");
         }
+    }
+    if (opts->until_battery && opts->params.count("battery_ah") == 0) {
+        return usage_error("--until battery needs --battery AH");
     }
     if (!console_given && !opts->input_file.empty()) {
         opts->console = ConsoleMode::None;

@@ -3,6 +3,7 @@
 #include "sim/tools/board_tool.h"
 #include "sim/tools/card_tool.h"
 #include "sim/tools/cli.h"
+#include "sim/tools/plan.h"
 
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,12 @@ int main(int argc, char** argv)
     }
     if (argc >= 2 && std::strcmp(argv[1], "board") == 0) {
         return sim::board_main(argc - 1, argv + 1);
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "plan") == 0) {
+        return sim::plan_main(argc - 1, argv + 1);
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "power") == 0) {
+        return sim::power_main(argc - 1, argv + 1);
     }
     sim::RunOptions opts;
     int rc = sim::parse_command_line(argc, argv, &opts);

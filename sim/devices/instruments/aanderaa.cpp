@@ -134,7 +134,7 @@ class Aand5860 : public SmartSensor {
   private:
     std::string sample_line(bool text) override
     {
-        const AnalogParams& w = analog_world().p;
+        const AnalogParams& w = analog_world().current();
         double t = w.temp_c + noise(0.001);
         double s = w.salinity + noise(0.002);
         double c = pss78_conductivity(s, t);
@@ -164,16 +164,16 @@ class Optode : public SmartSensor {
   public:
     explicit Optode(const InstrumentOptions& o)
         : SmartSensor(OPTODE_PORT, o.optode_fault, Timing{350 * NS_PER_MS, 1200 * NS_PER_MS}, false),
-          serial_(o.optode_serial != 0 ? o.optode_serial : 856), sat_(o.o2_sat_pct)
+          serial_(o.optode_serial != 0 ? o.optode_serial : 856)
     {
     }
 
   private:
     std::string sample_line(bool /*text*/) override
     {
-        const AnalogParams& w = analog_world().p;
+        const AnalogParams& w = analog_world().current();
         double t = w.temp_c + noise(0.002);
-        double sat = sat_ + noise(0.05);
+        double sat = w.o2_sat_pct + noise(0.05);
         double o2 = sat / 100.0 * o2_solubility_umol_l(w.salinity, t);
         // Phases and amplitudes of the sensing foil, plausible rather than
         // calibrated: the phase falls as oxygen quenches the luminescence.
@@ -193,7 +193,6 @@ class Optode : public SmartSensor {
     std::string long_line_filler() override { return "0.0123456\t"; }
 
     uint32_t serial_;
-    double sat_;
 };
 
 } // namespace

@@ -116,7 +116,7 @@ class Sbe37 : public Instrument {
 
     void send_sample()
     {
-        const AnalogParams& w = analog_world().p;
+        const AnalogParams& w = analog_world().current();
         double t = w.temp_c + noise(0.0002);
         double s = w.salinity + noise(0.0005);
         double c_sm = pss78_conductivity(s, t) / 10.0;
