@@ -99,7 +99,12 @@ SimPty::SimPty(const std::string& board_dir, const std::vector<std::string>& ext
         dup2(devnull, 0);
         dup2(devnull, 1);
         dup2(e, 2);
-        std::vector<std::string> args{VARVE_SIM_BIN, "--board", board_dir, "--console", "pty", "--pace",
+        std::vector<std::string> args{VARVE_SIM_BIN,
+                                      "--board",
+                                      board_dir,
+                                      "--console",
+                                      "pty",
+                                      "--pace",
                                       std::to_string(test::PTY_PACE)};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> a;
