@@ -99,13 +99,10 @@ SimPty::SimPty(const std::string& board_dir, const std::vector<std::string>& ext
         dup2(devnull, 0);
         dup2(devnull, 1);
         dup2(e, 2);
-        std::vector<std::string> args{VARVE_SIM_BIN,
-                                      "--board",
-                                      board_dir,
-                                      "--console",
-                                      "pty",
-                                      "--pace",
-                                      std::to_string(test::PTY_PACE)};
+        // At the wall clock's pace: varve-host waits a fixed start-up time
+        // (--wake-time, 1.5 s) after its wake byte, which the controller's
+        // command window must outlast.
+        std::vector<std::string> args{VARVE_SIM_BIN, "--board", board_dir, "--console", "pty"};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> a;
         for (const auto& s : args) {
