@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds every preset (host, host-asan, target) and runs all tests (the
-# target's: the image under QEMU and gdb, its stack limit, flash.sh).
+# target's: the image under QEMU and gdb, its stack limit, flash.sh).  The
+# tests on the wall clock (label realtime) run in host only; host-asan runs
+# the others (CMakePresets.json).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

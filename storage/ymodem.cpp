@@ -23,15 +23,16 @@ constexpr uint32_t BLOCK_LONG = 1024;
 constexpr uint8_t PAD = 0x1A; // filler after the end of a file in its last block
 
 // Sender limits.
-constexpr int SEND_NAME_MAX = 30;    // characters of the name argument
-constexpr int HEADER_NAME_MAX = 110; // characters of the name in the header
-constexpr int HANDSHAKE_TRIES = 30;  // 'C' waits of 1 s
-constexpr int HEADER_TRIES = 11;     // header sends
-constexpr int BLOCK_SENDS = 12;      // sends of one data block
-constexpr int END_REPEATS = 10;      // EOTs, end-of-batch headers
-constexpr int ANSWER_TIMEOUT_S = 10; // wait for an answer
-constexpr int RESEND_QUIET_S = 2;    // receiver quiet before a block is sent again
-constexpr int RESEND_WAIT_MAX = 10;  // bytes discarded waiting for that quiet
+constexpr int SEND_NAME_MAX = 30;                  // characters of the name argument
+constexpr int HEADER_NAME_MAX = 110;               // characters of the name in the header
+constexpr int HANDSHAKE_TRIES = 120;               // 'C' waits of 250 ms: 30 s in all
+constexpr unsigned long HANDSHAKE_WAIT_TICKS = 25; // one of them
+constexpr int HEADER_TRIES = 11;                   // header sends
+constexpr int BLOCK_SENDS = 12;                    // sends of one data block
+constexpr int END_REPEATS = 10;                    // EOTs, end-of-batch headers
+constexpr int ANSWER_TIMEOUT_S = 10;               // wait for an answer
+constexpr int RESEND_QUIET_S = 2;                  // receiver quiet before a block is sent again
+constexpr int RESEND_WAIT_MAX = 10;                // bytes discarded waiting for that quiet
 // Receiver limits.
 constexpr int RX_NAME_MAX = 64;                 // characters of a received name
 constexpr int RX_SIZE_TEXT_MAX = 16;            // characters of the size field
@@ -59,6 +60,17 @@ void debug_out(const char* format, ...)
     if (n > 0) {
         platform_debug_write(s_debug_buf, static_cast<uint32_t>(std::strlen(s_debug_buf)));
     }
+}
+
+// CRC-16/XMODEM of one more byte.
+uint16_t crc16_step(uint16_t crc, uint8_t byte)
+{
+    crc = static_cast<uint16_t>(crc ^ (static_cast<uint16_t>(byte) << 8));
+    for (int i = 0; i < 8; ++i) {
+        crc = (crc & 0x8000u) != 0 ? static_cast<uint16_t>((crc << 1) ^ 0x1021u)
+                                   : static_cast<uint16_t>(crc << 1);
+    }
+    return crc;
 }
 
 void send_byte(uint8_t c)
@@ -348,17 +360,25 @@ bool wait_receiver_quiet()
     return true;
 }
 
+// Reads the file's next block into the packet buffer, the part after the
+// end of the file filled with PAD.
+FRESULT read_block(UINT* br)
+{
+    *br = 0;
+    FRESULT fr = f_read(&FileObject, packet_data + 3, BLOCK_LONG, br);
+    if (fr == FR_OK) {
+        std::memset(packet_data + 3 + *br, PAD, BLOCK_LONG - *br);
+    }
+    return fr;
+}
+
 } // namespace
 
 uint16_t crc16(const uint8_t* buf, uint32_t count)
 {
     uint16_t crc = 0;
     while (count-- > 0) {
-        crc = static_cast<uint16_t>(crc ^ (static_cast<uint16_t>(*buf++) << 8));
-        for (int i = 0; i < 8; ++i) {
-            crc = (crc & 0x8000u) != 0 ? static_cast<uint16_t>((crc << 1) ^ 0x1021u)
-                                       : static_cast<uint16_t>(crc << 1);
-        }
+        crc = crc16_step(crc, *buf++);
     }
     return crc;
 }
@@ -403,12 +423,20 @@ void send_packet(const uint8_t* data, int block_no)
     if (data != packet_data + 3) {
         std::memmove(packet_data + 3, data, size);
     }
-    uint16_t crc = crc16(packet_data + 3, size);
-    packet_data[3 + size] = static_cast<uint8_t>(crc >> 8);
-    packet_data[4 + size] = static_cast<uint8_t>(crc);
-    for (uint32_t i = 0; i < size + 5; ++i) {
+    // The CRC is computed byte by byte as the block goes out: the line,
+    // not the computation, sets the pace, and the first byte leaves at once.
+    uint16_t crc = 0;
+    for (uint32_t i = 0; i < 3; ++i) {
         send_byte(packet_data[i]);
     }
+    for (uint32_t i = 3; i < size + 3; ++i) {
+        crc = crc16_step(crc, packet_data[i]);
+        send_byte(packet_data[i]);
+    }
+    packet_data[3 + size] = static_cast<uint8_t>(crc >> 8);
+    packet_data[4 + size] = static_cast<uint8_t>(crc);
+    send_byte(packet_data[3 + size]);
+    send_byte(packet_data[4 + size]);
 }
 
 void send_packet0(const char* filename, uint32_t size)
@@ -427,23 +455,37 @@ void send_packet0(const char* filename, uint32_t size)
 int send_data_packets(uint32_t file_size)
 {
     (void)file_size;
-    for (int block_no = 1;; ++block_no) {
-        UINT br = 0;
-        FRESULT fr = f_read(&FileObject, packet_data + 3, BLOCK_LONG, &br);
-        if (fr != FR_OK) {
-            uprintf("f_read error: %s\r\n", StringFromFresult(fr));
-            return -1;
-        }
-        if (br == 0) {
-            // Nothing left: no block without file data (a receiver that
-            // takes a declared size 0 as unknown would store its filler).
-            break;
-        }
-        std::memset(packet_data + 3 + br, PAD, BLOCK_LONG - br);
+    UINT br = 0;
+    FRESULT fr = read_block(&br);
+    for (int block_no = 1; fr == FR_OK && br > 0; ++block_no) {
+        // The block's place in the file, to read it again for a repeat.
+        const FSIZE_t at = f_tell(&FileObject) - br;
+        const bool last = br < BLOCK_LONG;
         bool acked = false;
+        bool ahead = false; // the buffer holds the next block
+        UINT next_br = 0;
+        FRESULT next_fr = FR_OK;
         for (int sends = 0; sends < BLOCK_SENDS && !acked; ++sends) {
+            if (ahead) {
+                ahead = false;
+                fr = f_lseek(&FileObject, at);
+                if (fr == FR_OK) {
+                    fr = read_block(&br);
+                }
+                if (fr != FR_OK) {
+                    break;
+                }
+            }
             send_packet(packet_data + 3, block_no);
             debug_out("sent block %d\n", block_no);
+            // The next block is read from the card while this one's last
+            // bytes leave the transmit FIFO and the receiver checks it, so
+            // that it can follow the acknowledgement at once.  (The buffer
+            // is free: every byte of the block is in the FIFO by now.)
+            if (!last) {
+                next_fr = read_block(&next_br);
+                ahead = true;
+            }
             int response = answer(ANSWER_TIMEOUT_S);
             if (response < 0) {
                 debug_out("response = -1\n");
@@ -458,12 +500,22 @@ int send_data_packets(uint32_t file_size)
                 return -1;
             }
         }
-        if (!acked) {
-            return -1;
-        }
-        if (br < BLOCK_LONG) {
+        if (fr != FR_OK || !acked) {
             break;
         }
+        if (last) {
+            br = 0;
+        } else {
+            fr = next_fr;
+            br = next_br;
+        }
+    }
+    if (fr != FR_OK) {
+        uprintf("f_read error: %s\r\n", StringFromFresult(fr));
+        return -1;
+    }
+    if (br > 0) {
+        return -1; // a block that was not acknowledged
     }
 
     // End of the file, then end of the batch.  Each repeats after a wrong
@@ -520,14 +572,17 @@ int ymodem_send(int argc, char* argv[])
         const uint32_t size = static_cast<uint32_t>(f_size(&FileObject));
         debug_out("File size = %lu\n", static_cast<unsigned long>(size));
         uprintf("Ymodem sending %s, %lu bytes...\r\n", filename, static_cast<unsigned long>(size));
+        // Protocol bytes bypass the console ring: the text goes first.
+        // Then the handshake starts at once, a 'C' every 250 ms: a receiver
+        // that waits for the line to fall quiet (lrzsz's rb, for 1 s) before
+        // it asks answers the next one at once.
         wait_consoleTx();
-        delay_msec(1000);
         UARTFlushRx();
 
         bool ready = false;
         for (int i = 0; i < HANDSHAKE_TRIES && !ready; ++i) {
             send_byte(CRC_REQUEST);
-            ready = answer(1) == CRC_REQUEST;
+            ready = byte_within(HANDSHAKE_WAIT_TICKS) == CRC_REQUEST;
         }
         for (int i = 0; ready && !sent && i < HEADER_TRIES; ++i) {
             send_packet0(base_name(filename), size);
@@ -637,12 +692,17 @@ int ymodem_receive(int /*argc*/, char* /*argv*/[])
                     send_byte(ACK);
                     send_byte(CRC_REQUEST);
                 } else {
+                    // Acknowledged before it is written: the sender sends
+                    // the next block while the card takes this one (the
+                    // receive ring holds what arrives meanwhile).  A write
+                    // that fails cancels the transfer in place of the next
+                    // acknowledgement.
+                    ++block_count;
+                    send_byte(ACK);
                     int reason = write_block(data, len);
                     if (reason >= 0) {
                         return receive_abort(reason);
                     }
-                    ++block_count;
-                    send_byte(ACK);
                 }
             } else if (good && block_count > 0 && number == static_cast<uint8_t>(block_count - 1)) {
                 // The sender missed the acknowledgement: acknowledge the

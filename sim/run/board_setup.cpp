@@ -19,7 +19,7 @@ bool open_board(const RunOptions& opts, bool* new_board)
     console_reset();
     timeline_set(nullptr);
     clock_start_run();
-    pacing_start();
+    pacing_start(opts.pace_factor);
     // Run bookkeeping shared by every boot.
     if (!run_state_open(opts)) {
         return false;

@@ -16,11 +16,15 @@ namespace sim {
 namespace {
 
 struct timespec g_wall_origin {};
+uint32_t g_factor = 1;
+Time g_last_look = 0; // wall time input was last looked for
 
 } // namespace
 
-void pacing_start()
+void pacing_start(uint32_t factor)
 {
+    g_factor = factor != 0 ? factor : 1;
+    g_last_look = 0;
     clock_gettime(CLOCK_MONOTONIC, &g_wall_origin);
 }
 
@@ -33,6 +37,11 @@ Time wall_elapsed()
     return ns < 0 ? 0 : static_cast<Time>(ns);
 }
 
+Time paced_elapsed()
+{
+    return wall_elapsed() * g_factor;
+}
+
 bool wait_wall(Time t, bool* got_input)
 {
     *got_input = false;
@@ -40,23 +49,40 @@ bool wait_wall(Time t, bool* got_input)
         if (stop_signal() != 0) {
             return false;
         }
-        Time wall = wall_elapsed();
+        Time real = wall_elapsed();
+        Time wall = real * g_factor;
+        int fd = console_input_fd();
+        bool can_read = fd >= 0 && !console_input_full();
         if (wall >= t) {
+            // Simulated time lags behind (a loaded host, or a fast pace):
+            // what the terminal sent meanwhile is still read, every
+            // millisecond of wall time, so that catching up does not look
+            // to the firmware like a silent line.
+            if (can_read && real - g_last_look >= NS_PER_MS) {
+                g_last_look = real;
+                struct pollfd pfd = {fd, POLLIN, 0};
+                if (poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLIN) != 0) {
+                    if (!console_read_input(std::max(now(), t))) {
+                        return false;
+                    }
+                    *got_input = true;
+                }
+            }
             return true;
         }
-        Time wait = std::min<Time>(t - wall, 200 * NS_PER_MS);
+        Time wait = std::min<Time>(std::max<Time>((t - wall) / g_factor, 1), 200 * NS_PER_MS);
         struct timespec ts;
         ts.tv_sec = static_cast<time_t>(wait / NS_PER_S);
         ts.tv_nsec = static_cast<long>(wait % NS_PER_S);
-        int fd = console_input_fd();
-        if (fd < 0 || console_input_full()) {
+        if (!can_read) {
             nanosleep(&ts, nullptr);
             continue;
         }
         struct pollfd pfd = {fd, POLLIN, 0};
         int r = ppoll(&pfd, 1, &ts, nullptr);
         if (r > 0 && (pfd.revents & POLLIN) != 0) {
-            Time at = std::max(now(), std::min(wall_elapsed(), t));
+            g_last_look = wall_elapsed();
+            Time at = std::max(now(), std::min(paced_elapsed(), t));
             if (!console_read_input(at)) {
                 return false;
             }

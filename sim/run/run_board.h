@@ -39,6 +39,7 @@ struct RunOptions {
     std::string stats_file;      // "" = no statistics (JSON written at the end of the run)
     bool blank = false;          // new board is unprovisioned (EEPROM, FRAM all 0xFF)
     bool pace = false;           // 1:1 with the wall clock (interactive consoles)
+    uint32_t pace_factor = 1;    // a paced run's simulated time runs so many times as fast
     Faults faults;
     // Parameters of the simulated world behind the sensor inputs and
     // instrument ports ("ph" -> "8.05"); device models read them.

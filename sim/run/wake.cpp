@@ -62,7 +62,7 @@ Wake hibernate_until_wake()
                 return Wake::Quit;
             }
             if (got) {
-                clock_hibernate_to(std::max(now(), std::min(wall_elapsed(), t)));
+                clock_hibernate_to(std::max(now(), std::min(paced_elapsed(), t)));
                 continue;
             }
         }

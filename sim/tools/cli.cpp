@@ -64,6 +64,10 @@ const char* const USAGE =
     "                       samples, awake and supply on-times, card, EEPROM and\n"
     "                       FRAM writes, charge and energy; see docs/simulator.md)\n"
     "  --realtime           pace a scripted run 1:1 with the wall clock\n"
+    "  --pace N             a paced run (a console, --realtime) runs N times as\n"
+    "                       fast as the wall clock: the console line carries N\n"
+    "                       times 11520 bytes a second, every firmware wait is\n"
+    "                       N times shorter in wall time (default 1)\n"
     "  --debug-out FILE     the firmware's debug output (what a debugger reads\n"
     "                       from the chip's trace port; YMODEM block traces):\n"
     "                       written to FILE, emptied at the start; - = standard\n"
@@ -388,6 +392,11 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
                 return usage_error("--stats needs a file");
         } else if (a == "--realtime") {
             opts->params["realtime"] = "1";
+        } else if (a == "--pace") {
+            if (!value(&v) || !whole_number(v, 1, 1000)) {
+                return usage_error("--pace needs a whole number from 1 to 1000");
+            }
+            opts->pace_factor = static_cast<uint32_t>(std::strtoul(v.c_str(), nullptr, 10));
         } else if (a == "--analog" || a == "--ph" || a == "--temp" || a == "--sal" || a == "--vbat" ||
                    a == "--seed" || a == "--noise") {
             if (!value(&v))

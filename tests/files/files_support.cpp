@@ -86,9 +86,10 @@ bool card_fsck_clean(const std::string& board, std::string* report)
     return r.rc == 0;
 }
 
-ShellSession::ShellSession(const std::string& board, std::vector<std::string> options)
+ShellSession::ShellSession(const std::string& board, std::vector<std::string> options, int pace)
     : sim(board, [&] {
-          std::vector<std::string> o = {"--card-size", "40", "--start", "2026-03-04 05:06:07"};
+          std::vector<std::string> o = {"--card-size",         "40",     "--start",
+                                        "2026-03-04 05:06:07", "--pace", std::to_string(pace)};
           o.insert(o.end(), options.begin(), options.end());
           return o;
       }())

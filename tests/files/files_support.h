@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tests/files/pty_session.h"
+#include "tests/support/harness.h"
 
 #include <cstdint>
 #include <string>
@@ -32,10 +33,12 @@ std::vector<uint8_t> card_file(const std::string& board, const std::string& name
 std::string card_ls(const std::string& board, const std::string& dir = "");
 bool card_fsck_clean(const std::string& board, std::string* report);
 
-// The simulator on a pty with its 40 MiB card, at the file shell's prompt.
+// The simulator on a pty with its 40 MiB card, at the file shell's prompt;
+// simulated time runs `pace` times as fast as the wall clock.
 class ShellSession {
   public:
-    explicit ShellSession(const std::string& board, std::vector<std::string> options = {});
+    explicit ShellSession(const std::string& board, std::vector<std::string> options = {},
+                          int pace = test::PTY_PACE);
     PtySim sim;
     bool in_shell = false;
     // Types a command line and waits for the prompt after it.

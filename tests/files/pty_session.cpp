@@ -242,7 +242,9 @@ Peer::Peer(int fd, const std::vector<std::string>& argv, const std::string& cwd)
 Peer::Peer(const std::string& path, const std::string& command, const std::string& cwd)
 {
     via_socat_ = true;
-    start(-1, {"socat", "FILE:" + path + ",rawer", "EXEC:" + command}, cwd);
+    // -t: socat ends 20 ms after the program has (default 0.5 s), before the
+    // controller's result line can meet the program's closed pipe.
+    start(-1, {"socat", "-t", "0.02", "FILE:" + path + ",rawer", "EXEC:" + command}, cwd);
 }
 
 void Peer::start(int fd, const std::vector<std::string>& argv, const std::string& cwd)

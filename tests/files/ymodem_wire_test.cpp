@@ -116,7 +116,7 @@ TEST(YmodemWire, TheSenderSendsHeaderBlocksEotAndTheEndOfTheBatch)
     // for the header, ACK for each block and the EOT, 'C' for the end of the
     // batch and ACK for it.
     auto receiver = [](Timed& t, int blocks) {
-        t.at(1.5, "C");
+        t.at(0.1, "C");
         t.at(0.2, std::string(ACKC) + "C");
         for (int i = 0; i < blocks; ++i) {
             t.at(0.2, ACKC);

@@ -33,6 +33,8 @@ expect_usage '--analog-param e0int needs a value: e0int=VALUE' --analog-param e0
 expect_usage '--analog-param e0int needs a value' --analog-param e0int=
 expect_usage 'unknown parameter "e0intt"' --analog-param e0intt=1
 expect_usage '--card-size needs a whole number of MiB' --card-size 40abc
+expect_usage '--pace needs a whole number from 1 to 1000' --pace 0
+expect_usage '--pace needs a whole number from 1 to 1000' --pace 1.5
 grep -qF 'Ctrl-C' <("$sim" --help) || fail "--help does not say how to leave a pty console"
 
 # An input script that cannot be read fails before a new board is made.

@@ -99,7 +99,8 @@ SimPty::SimPty(const std::string& board_dir, const std::vector<std::string>& ext
         dup2(devnull, 0);
         dup2(devnull, 1);
         dup2(e, 2);
-        std::vector<std::string> args{VARVE_SIM_BIN, "--board", board_dir, "--console", "pty"};
+        std::vector<std::string> args{
+            VARVE_SIM_BIN, "--board", board_dir, "--console", "pty", "--pace", std::to_string(HOST_PACE)};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> a;
         for (const auto& s : args) {
@@ -184,6 +185,12 @@ std::string after_header(const std::string& file)
     }
     std::size_t nl = file.find('\n', at);
     return nl == std::string::npos ? "" : file.substr(nl + 1);
+}
+
+std::vector<std::string> port_options(const std::string& path)
+{
+    auto scaled = [](double s) { return std::to_string(s / HOST_PACE); };
+    return {"--port", path, "--wake-time", scaled(1.5), "--sample-time", scaled(3), "--idle", scaled(1.5)};
 }
 
 } // namespace hosttest

@@ -21,6 +21,14 @@ Proc run(const std::vector<std::string>& argv, int limit_s = 120);
 // varve-host ARGS.
 Proc host(const std::vector<std::string>& args, int limit_s = 120);
 
+// The simulator's pace in these tests (varve-sim --pace).  varve-host waits
+// fixed times of its own (--wake-time, --sample-time, --idle), made for the
+// controller at the wall clock's pace: the tests divide them by it
+// (port_options).
+constexpr int HOST_PACE = 2;
+// --port PATH and varve-host's times for a controller at HOST_PACE.
+std::vector<std::string> port_options(const std::string& path);
+
 // varve-sim on a board folder with --console pty (and `extra` options);
 // stopped by SIGTERM when the object goes.
 class SimPty {

@@ -10,6 +10,13 @@
 
 namespace test {
 
+// The pace of the simulator on a pseudo-terminal in the tests (varve-sim
+// --pace): the console line and every firmware wait run this many times as
+// fast as the wall clock.  Real peers (lrzsz, picocom, varve-host) keep
+// their own wall-clock time-outs; time bounds of the firmware that a test
+// checks on the wall clock are divided by it.
+constexpr int PTY_PACE = 4;
+
 // A fresh board folder under the test's temporary directory.
 std::string fresh_board_dir(const std::string& name);
 

@@ -224,7 +224,7 @@ int main(int argc, char** argv)
 
     int failures = 0;
     {
-        ShellSession s(board);
+        ShellSession s(board, {}, 1); // the line at its own rate
         if (!s.in_shell) {
             std::fprintf(stderr, "the simulator did not start: %s\n", s.sim.messages().c_str());
             return 1;
