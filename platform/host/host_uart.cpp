@@ -118,7 +118,13 @@ void uart_models_boot()
         Uart& u = g_uarts[i];
         u.base = UART0_BASE + (i << 12);
         u.vector = vectors[i];
-        irq_attach_level(u.vector, [&u] { return (u.ris & u.im) != 0; });
+        irq_attach_level(
+            u.vector,
+            [](const void* source) {
+                const Uart* uart = static_cast<const Uart*>(source);
+                return (uart->ris & uart->im) != 0;
+            },
+            &u);
     }
 }
 

@@ -66,18 +66,21 @@ bool wait_wall(Time t, bool* got_input)
     }
 }
 
-// Called by the chip before simulated time advances to `t`.
-void board_pace(Time t)
+// Called by the chip before simulated time advances to `t`.  Unpaced, the
+// chip asks again once a simulated millisecond has passed (the stop signals
+// are seen within it); paced, at every step.
+Time board_pace(Time t)
 {
-    const RunLocal& r = run(); // called at every step of simulated time
+    const RunLocal& r = run();
+    const Time unpaced_horizon = t + NS_PER_MS;
     if (!r.in_boot || r.provisioning) {
-        return; // provisioning runs to its end
+        return unpaced_horizon; // provisioning runs to its end
     }
     if (stop_signal() != 0 && !r.bench) {
         boot_end(BootEnd::Quit);
     }
     if (!r.paced) {
-        return;
+        return unpaced_horizon;
     }
     console_flush();
     bool got = false;
@@ -87,6 +90,7 @@ void board_pace(Time t)
     if (got) {
         console_deliver();
     }
+    return t;
 }
 
 } // namespace sim
