@@ -86,7 +86,9 @@ void heap_remove(std::size_t i)
     }
     g_heap.pop_back();
     if (i < g_heap.size()) {
-        sift_up(i);
+        if (i > 0) {
+            sift_up(i);
+        }
         sift_down(i);
     }
 }
@@ -113,6 +115,12 @@ bool level_high(uint32_t v)
 }
 bool g_master_masked = false;
 bool g_in_handler = false;
+// Something an interrupt depends on may have changed since the controller
+// last found nothing to run: a vector was pended, enabled or unmasked, or a
+// level source's state changed (irq_changed(), from the source's events and
+// register accesses).
+// While it is clear, dispatching would find nothing and is skipped.
+bool g_irq_dirty = true;
 
 // GPIO: ports 'A'..'Q' (I and O do not exist on this chip).
 struct Port {
@@ -172,6 +180,7 @@ void reset_machine()
     g_irq_level.fill(IrqLevel{});
     g_master_masked = false;
     g_in_handler = false;
+    g_irq_dirty = true;
     g_ports = {};
     g_watches.clear();
 }
@@ -286,7 +295,14 @@ void idle(Time cap)
 
 void register_access()
 {
-    consume(REGISTER_ACCESS_NS);
+    // The common case first: no event due and the machine not to be asked.
+    const Time t = g_now + REGISTER_ACCESS_NS;
+    if (t < next_event_time() && t < g_pace_horizon) {
+        g_now = t;
+    } else {
+        advance_to(t);
+    }
+    irq_dispatch();
 }
 
 // --- Interrupt controller ----------------------------------------------------
@@ -295,6 +311,7 @@ void irq_attach_level(uint32_t vector, IrqLevelFn level, const void* source)
 {
     if (vector < NUM_VECTORS) {
         g_irq_level[vector] = IrqLevel{level, source};
+        g_irq_dirty = true;
     }
 }
 
@@ -302,12 +319,14 @@ void irq_pend(uint32_t vector)
 {
     if (vector < NUM_VECTORS) {
         g_irq_pending[vector] = true;
+        g_irq_dirty = true;
     }
 }
 
 void irq_enable(uint32_t vector, bool enabled)
 {
     if (vector < NUM_VECTORS) {
+        g_irq_dirty = true;
         g_irq_enabled[vector] = enabled;
         g_irq_enabled_count = 0;
         for (uint32_t v = 0; v < NUM_VECTORS; ++v) {
@@ -325,6 +344,11 @@ bool irq_master_masked()
 void irq_master_mask(bool masked)
 {
     g_master_masked = masked;
+    g_irq_dirty = true;
+}
+void irq_changed()
+{
+    g_irq_dirty = true;
 }
 bool in_handler()
 {
@@ -333,7 +357,7 @@ bool in_handler()
 
 bool irq_due()
 {
-    if (g_master_masked || g_in_handler) {
+    if (!g_irq_dirty || g_master_masked || g_in_handler) {
         return false;
     }
     for (uint32_t i = 0; i < g_irq_enabled_count; ++i) {
@@ -347,7 +371,7 @@ bool irq_due()
 
 void irq_dispatch()
 {
-    if (g_master_masked || g_in_handler) {
+    if (!g_irq_dirty || g_master_masked || g_in_handler) {
         return;
     }
     // A handler that never clears its source would keep the processor in
@@ -364,7 +388,11 @@ void irq_dispatch()
         }
         // (A processor in its fault handler takes no interrupt; asked only
         // when one is due, as this runs at every register access.)
-        if (chosen == NUM_VECTORS || in_fault()) {
+        if (chosen == NUM_VECTORS) {
+            g_irq_dirty = false; // nothing changes until something marks it
+            return;
+        }
+        if (in_fault()) {
             return;
         }
         g_irq_pending[chosen] = false;

@@ -65,6 +65,10 @@ uint64_t skip_quiet(Time period, uint64_t max_steps);
 // (A plain function of the source's state: asked at every register access.)
 using IrqLevelFn = bool (*)(const void* source);
 void irq_attach_level(uint32_t vector, IrqLevelFn level, const void* source);
+// A level source tells the controller that its state may have changed (in
+// its events and at the firmware's register accesses alike): until then the
+// controller does not ask it again.
+void irq_changed();
 // Edge source (SysTick): marks the vector pending until its handler runs.
 void irq_pend(uint32_t vector);
 void irq_enable(uint32_t vector, bool enabled);
