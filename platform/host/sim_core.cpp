@@ -325,14 +325,27 @@ void irq_pend(uint32_t vector)
 
 void irq_enable(uint32_t vector, bool enabled)
 {
-    if (vector < NUM_VECTORS) {
+    // (The UART drivers disable and enable their vector around every ring
+    // access: cheap, and free when nothing changes.)
+    if (vector < NUM_VECTORS && g_irq_enabled[vector] != enabled) {
         g_irq_dirty = true;
         g_irq_enabled[vector] = enabled;
-        g_irq_enabled_count = 0;
-        for (uint32_t v = 0; v < NUM_VECTORS; ++v) {
-            if (g_irq_enabled[v]) {
-                g_irq_enabled_list[g_irq_enabled_count++] = v;
+        // The list stays in ascending order: insert or remove in place.
+        uint32_t i = 0;
+        while (i < g_irq_enabled_count && g_irq_enabled_list[i] < vector) {
+            ++i;
+        }
+        if (enabled) {
+            for (uint32_t j = g_irq_enabled_count; j > i; --j) {
+                g_irq_enabled_list[j] = g_irq_enabled_list[j - 1];
             }
+            g_irq_enabled_list[i] = vector;
+            ++g_irq_enabled_count;
+        } else {
+            for (uint32_t j = i; j + 1 < g_irq_enabled_count; ++j) {
+                g_irq_enabled_list[j] = g_irq_enabled_list[j + 1];
+            }
+            --g_irq_enabled_count;
         }
     }
 }
