@@ -68,7 +68,8 @@ bool wait_wall(Time t, bool* got_input)
 
 // Called by the chip before simulated time advances to `t`.  Unpaced, the
 // chip asks again once a simulated millisecond has passed (the stop signals
-// are seen within it); paced, at every step.
+// are seen within it); paced, before any step beyond the time the wall
+// clock has reached.
 Time board_pace(Time t)
 {
     const RunLocal& r = run();
@@ -88,7 +89,10 @@ Time board_pace(Time t)
         boot_end(BootEnd::Quit);
     }
     if (got) {
+        // Input came before the wall clock reached `t`: ask again at the
+        // next step, which must wait for the wall clock too.
         console_deliver();
+        return 0;
     }
     return t;
 }
