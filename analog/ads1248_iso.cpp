@@ -98,13 +98,8 @@ bool gain_listed(int gain)
 // Waits for data-ready (low); false when it did not come within the bound.
 bool wait_drdy()
 {
-    for (uint32_t n = 0; n < DRDY_POLL_LIMIT; ++n) {
-        if (GPIOPinRead(GPIO_PORTN_BASE, GPIO_PIN_3) == 0) {
-            return true;
-        }
-        SysCtlDelay(DELAY_COUNTS_PER_US * DRDY_POLL_US);
-    }
-    return false;
+    return platform_wait_pins(GPIO_PORTN_BASE, GPIO_PIN_3, 0, DRDY_POLL_LIMIT,
+                              DELAY_COUNTS_PER_US * DRDY_POLL_US);
 }
 
 uint32_t receive_byte()

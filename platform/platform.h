@@ -10,7 +10,9 @@
 // line must pass through one platform operation per iteration.  Operations
 // that report a status (busy flags, FIFO levels, ready bits) count; a loop
 // that only watches memory calls platform_idle().  On the host this is where
-// simulated time advances and interrupts are delivered.
+// simulated time advances and interrupts are delivered.  A wait for input
+// pins with a delay between polls is one call, platform_wait_pins(): the
+// host needs to see the whole wait to move over it in one step.
 #pragma once
 
 #include <cstdint>
@@ -211,6 +213,14 @@ void GPIOPadConfigSet(uint32_t ui32Port, uint8_t ui8Pins, uint32_t ui32Strength,
 void GPIOPinWrite(uint32_t ui32Port, uint8_t ui8Pins, uint8_t ui8Val);
 // Returns the selected pins' levels (bit positions as in ui8Pins).
 int32_t GPIOPinRead(uint32_t ui32Port, uint8_t ui8Pins);
+// Bounded wait for input pins: reads the selected pins (GPIOPinRead) until
+// they equal ui8Val, at most ui32Polls times, with SysCtlDelay(ui32DelayCount)
+// after each read that does not match.  True when they matched.  Exactly
+// that loop on the target; the host moves its clock over the polls that
+// nothing can change (no event, no interrupt due) in one step, ending at the
+// same simulated time as the loop.
+bool platform_wait_pins(uint32_t ui32Port, uint8_t ui8Pins, uint8_t ui8Val, uint32_t ui32Polls,
+                        uint32_t ui32DelayCount);
 
 // ---------------------------------------------------------------------------
 // UART

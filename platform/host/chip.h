@@ -33,8 +33,10 @@ struct ChipFaults {
 const ChipFaults& chip_faults();
 
 // Simulated time is about to advance to `t`: the machine may hold it back
-// (pacing with the wall clock) or end the boot (asked to stop).
-void board_pace(Time t);
+// (pacing with the wall clock) or end the boot (asked to stop).  Returns the
+// time before which it need not be asked again (at most `t` when it paces
+// every step).
+Time board_pace(Time t);
 
 // Ends this boot: the processor hibernates, resets, loses power, stops in
 // a fault handler, or the run is over.

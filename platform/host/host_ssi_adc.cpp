@@ -15,12 +15,33 @@ constexpr std::size_t SSI_FIFO_DEPTH = 8;
 // slowest clock the firmware uses.
 constexpr sim::Time SSI_BLOCKING_LIMIT_NS = 10 * sim::NS_PER_MS;
 
+// A frame FIFO of the SSI's depth (no allocation per frame).
+struct Fifo {
+    std::array<uint32_t, SSI_FIFO_DEPTH> frames{};
+    std::size_t head = 0;
+    std::size_t count = 0;
+
+    bool empty() const { return count == 0; }
+    std::size_t size() const { return count; }
+    uint32_t front() const { return frames[head]; }
+    void pop_front()
+    {
+        head = (head + 1) % SSI_FIFO_DEPTH;
+        --count;
+    }
+    void push_back(uint32_t frame)
+    {
+        frames[(head + count) % SSI_FIFO_DEPTH] = frame;
+        ++count;
+    }
+};
+
 struct Ssi {
     bool enabled = false;
     uint32_t bit_rate = 1000000;
     uint32_t width = 8;
-    std::deque<uint32_t> tx;
-    std::deque<uint32_t> rx;
+    Fifo tx;
+    Fifo rx;
     bool shifting = false;
     sim::SpiDevice* device = nullptr;
 

@@ -316,17 +316,62 @@ void GPIOPinWrite(uint32_t ui32Port, uint8_t ui8Pins, uint8_t ui8Val)
     sim::register_access();
 }
 
-int32_t GPIOPinRead(uint32_t ui32Port, uint8_t ui8Pins)
+namespace {
+
+int32_t read_pins(char letter, uint8_t pins)
 {
-    char letter = sim::gpio_port_letter(ui32Port);
     int32_t value = 0;
     for (int pin = 0; pin < 8; ++pin) {
-        if ((ui8Pins & (1u << pin)) != 0 && sim::gpio_level(letter, pin)) {
+        if ((pins & (1u << pin)) != 0 && sim::gpio_level(letter, pin)) {
             value |= 1 << pin;
         }
     }
+    return value;
+}
+
+sim::Time delay_ns(uint32_t count)
+{
+    // Three processor cycles per count.
+    return static_cast<sim::Time>(count) * 3 * sim::NS_PER_S / sim::CPU_HZ;
+}
+
+} // namespace
+
+int32_t GPIOPinRead(uint32_t ui32Port, uint8_t ui8Pins)
+{
+    const int32_t value = read_pins(sim::gpio_port_letter(ui32Port), ui8Pins);
     sim::register_access();
     return value;
+}
+
+bool platform_wait_pins(uint32_t ui32Port, uint8_t ui8Pins, uint8_t ui8Val, uint32_t ui32Polls,
+                        uint32_t ui32DelayCount)
+{
+    // The loop GPIOPinRead / SysCtlDelay, poll by poll, except that polls
+    // which read the same levels with nothing due in them (the levels of
+    // input pins change only in events) are passed over together.
+    const char letter = sim::gpio_port_letter(ui32Port);
+    const int32_t want = ui8Val & ui8Pins;
+    const sim::Time pause = delay_ns(ui32DelayCount);
+    const sim::Time period = sim::REGISTER_ACCESS_NS + pause;
+    uint32_t polls = 0;
+    while (polls < ui32Polls) {
+        const bool match = read_pins(letter, ui8Pins) == want;
+        if (!match) {
+            const uint64_t skipped = sim::skip_quiet(period, ui32Polls - polls);
+            if (skipped > 0) {
+                polls += static_cast<uint32_t>(skipped);
+                continue;
+            }
+        }
+        sim::register_access();
+        if (match) {
+            return true;
+        }
+        sim::consume(pause);
+        ++polls;
+    }
+    return false;
 }
 
 // --- PWM (module 1): settings are kept and shown on the timeline -------------------

@@ -37,6 +37,7 @@ struct Uart {
 
     void receive(uint8_t byte)
     {
+        sim::irq_changed();
         if (!enabled) {
             return; // receiver off: the byte is lost
         }
@@ -52,6 +53,7 @@ struct Uart {
         last_rx = stamp;
         // Receive time-out: 32 bit periods without a new byte while data waits.
         sim::schedule_in(byte_time() * 32 / 10, [this, stamp] {
+            sim::irq_changed();
             if (last_rx == stamp && !rx_fifo.empty()) {
                 ris |= UART_INT_RT;
             }
@@ -60,6 +62,7 @@ struct Uart {
 
     void start_tx()
     {
+        sim::irq_changed();
         if (tx_shifting || tx_fifo.empty()) {
             return;
         }
@@ -97,8 +100,12 @@ struct Uart {
 
 std::array<Uart, 8> g_uarts;
 
+// Every access to a UART goes through here: it may change what the UART's
+// interrupt line shows.  (So do its own events: receive(), start_tx() and
+// the receive time-out tell the controller too.)
 Uart* uart_of(uint32_t base)
 {
+    sim::irq_changed();
     if (base < UART0_BASE || base > UART7_BASE || (base & 0xFFF) != 0) {
         return nullptr;
     }
@@ -112,13 +119,20 @@ namespace sim {
 void uart_models_boot()
 {
     g_uarts = {};
+    irq_changed();
     static const uint32_t vectors[8] = {INT_UART0, INT_UART1, INT_UART2, INT_UART3,
                                         INT_UART4, INT_UART5, 78,        79};
     for (uint32_t i = 0; i < 8; ++i) {
         Uart& u = g_uarts[i];
         u.base = UART0_BASE + (i << 12);
         u.vector = vectors[i];
-        irq_attach_level(u.vector, [&u] { return (u.ris & u.im) != 0; });
+        irq_attach_level(
+            u.vector,
+            [](const void* source) {
+                const Uart* uart = static_cast<const Uart*>(source);
+                return (uart->ris & uart->im) != 0;
+            },
+            &u);
     }
 }
 

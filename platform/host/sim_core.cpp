@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -20,8 +20,82 @@ namespace {
 
 Time g_now = 0;
 EventId g_next_id = 1;
-std::map<std::pair<Time, EventId>, std::function<void()>> g_events;
-std::unordered_map<EventId, Time> g_event_time;
+
+// The event queue: a binary min-heap of small records on (time, id), the
+// callables in a pool of slots reused through a free list.  Both vectors
+// keep their capacity, so scheduling and running an event allocate nothing
+// once the queue has grown to its working size (the callables of the device
+// models fit std::function's own storage).  Ids increase with every
+// schedule, so (time, id) orders events at the same time as scheduled.
+struct Event {
+    Time at;
+    EventId id;
+    uint32_t slot;
+};
+std::vector<Event> g_heap;
+std::vector<std::function<void()>> g_slots;
+std::vector<uint32_t> g_free_slots;
+
+bool earlier(const Event& a, const Event& b)
+{
+    return a.at != b.at ? a.at < b.at : a.id < b.id;
+}
+
+void sift_up(std::size_t i)
+{
+    const Event e = g_heap[i];
+    while (i > 0) {
+        std::size_t parent = (i - 1) / 2;
+        if (!earlier(e, g_heap[parent])) {
+            break;
+        }
+        g_heap[i] = g_heap[parent];
+        i = parent;
+    }
+    g_heap[i] = e;
+}
+
+void sift_down(std::size_t i)
+{
+    const std::size_t n = g_heap.size();
+    const Event e = g_heap[i];
+    for (;;) {
+        std::size_t child = 2 * i + 1;
+        if (child >= n) {
+            break;
+        }
+        if (child + 1 < n && earlier(g_heap[child + 1], g_heap[child])) {
+            ++child;
+        }
+        if (!earlier(g_heap[child], e)) {
+            break;
+        }
+        g_heap[i] = g_heap[child];
+        i = child;
+    }
+    g_heap[i] = e;
+}
+
+// Removes the entry at `i`, keeping the heap order, and frees its slot.
+void heap_remove(std::size_t i)
+{
+    g_free_slots.push_back(g_heap[i].slot);
+    const std::size_t last = g_heap.size() - 1;
+    if (i != last) {
+        g_heap[i] = g_heap[last];
+    }
+    g_heap.pop_back();
+    if (i < g_heap.size()) {
+        if (i > 0) {
+            sift_up(i);
+        }
+        sift_down(i);
+    }
+}
+
+// Time up to which the machine need not be asked before time advances
+// (board_pace); 0: ask at every step.
+Time g_pace_horizon = 0;
 
 // Interrupt controller.
 std::array<bool, NUM_VECTORS> g_irq_enabled{};
@@ -30,9 +104,23 @@ std::array<bool, NUM_VECTORS> g_irq_enabled{};
 std::array<uint32_t, NUM_VECTORS> g_irq_enabled_list{};
 uint32_t g_irq_enabled_count = 0;
 std::array<bool, NUM_VECTORS> g_irq_pending{};
-std::array<IrqLevelFn, NUM_VECTORS> g_irq_level{};
+struct IrqLevel {
+    IrqLevelFn fn = nullptr;
+    const void* source = nullptr;
+};
+std::array<IrqLevel, NUM_VECTORS> g_irq_level{};
+bool level_high(uint32_t v)
+{
+    return g_irq_level[v].fn != nullptr && g_irq_level[v].fn(g_irq_level[v].source);
+}
 bool g_master_masked = false;
 bool g_in_handler = false;
+// Something an interrupt depends on may have changed since the controller
+// last found nothing to run: a vector was pended, enabled or unmasked, or a
+// level source's state changed (irq_changed(), from the source's events and
+// register accesses).
+// While it is clear, dispatching would find nothing and is skipped.
+bool g_irq_dirty = true;
 
 // GPIO: ports 'A'..'Q' (I and O do not exist on this chip).
 struct Port {
@@ -52,13 +140,13 @@ Port* port_of(char port)
 
 void run_first_event()
 {
-    auto it = g_events.begin();
-    auto fn = std::move(it->second);
-    if (it->first.first > g_now) {
-        g_now = it->first.first;
+    // Moved out first: the event may schedule others, which may reuse the
+    // slot or grow the pool.
+    auto fn = std::move(g_slots[g_heap.front().slot]);
+    if (g_heap.front().at > g_now) {
+        g_now = g_heap.front().at;
     }
-    g_event_time.erase(it->first.second);
-    g_events.erase(it);
+    heap_remove(0);
     fn();
 }
 
@@ -71,14 +159,17 @@ Time now()
 
 void reset_clock(Time t)
 {
-    g_events.clear();
-    g_event_time.clear();
+    g_heap.clear();
+    g_slots.clear();
+    g_free_slots.clear();
     g_now = t;
+    g_pace_horizon = 0;
 }
 
 void set_clock(Time t)
 {
     g_now = t;
+    g_pace_horizon = 0;
 }
 
 void reset_machine()
@@ -86,9 +177,10 @@ void reset_machine()
     g_irq_enabled.fill(false);
     g_irq_enabled_count = 0;
     g_irq_pending.fill(false);
-    g_irq_level.fill(nullptr);
+    g_irq_level.fill(IrqLevel{});
     g_master_masked = false;
     g_in_handler = false;
+    g_irq_dirty = true;
     g_ports = {};
     g_watches.clear();
 }
@@ -99,8 +191,17 @@ EventId schedule(Time at, std::function<void()> fn)
         at = g_now;
     }
     EventId id = g_next_id++;
-    g_events.emplace(std::make_pair(at, id), std::move(fn));
-    g_event_time.emplace(id, at);
+    uint32_t slot;
+    if (!g_free_slots.empty()) {
+        slot = g_free_slots.back();
+        g_free_slots.pop_back();
+        g_slots[slot] = std::move(fn);
+    } else {
+        slot = static_cast<uint32_t>(g_slots.size());
+        g_slots.push_back(std::move(fn));
+    }
+    g_heap.push_back(Event{at, id, slot});
+    sift_up(g_heap.size() - 1);
     return id;
 }
 
@@ -111,25 +212,32 @@ EventId schedule_in(Time delay, std::function<void()> fn)
 
 void cancel(EventId id)
 {
-    auto it = g_event_time.find(id);
-    if (it == g_event_time.end()) {
-        return;
+    // Rare (a few per boot) and the queue is short: a linear search.
+    for (std::size_t i = 0; i < g_heap.size(); ++i) {
+        if (g_heap[i].id == id) {
+            g_slots[g_heap[i].slot] = nullptr;
+            heap_remove(i);
+            return;
+        }
     }
-    g_events.erase(std::make_pair(it->second, id));
-    g_event_time.erase(it);
 }
 
 Time next_event_time()
 {
-    return g_events.empty() ? TIME_NEVER : g_events.begin()->first.first;
+    return g_heap.empty() ? TIME_NEVER : g_heap.front().at;
 }
 
-// Advances virtual time to `t`, running every event due on the way.  With a
-// paced console the wall clock is waited for before each step.
+// Advances virtual time to `t`, running every event due on the way.  The
+// machine is asked before each step (with a paced console it waits for the
+// wall clock there, and may schedule input events) unless it said it need
+// not be asked before a later time.
 static void advance_to(Time t)
 {
     for (;;) {
-        board_pace(std::min(next_event_time(), t)); // may schedule input events
+        const Time step = std::min(next_event_time(), t);
+        if (step >= g_pace_horizon) {
+            g_pace_horizon = board_pace(step);
+        }
         if (next_event_time() <= t) {
             run_first_event();
             continue;
@@ -139,6 +247,36 @@ static void advance_to(Time t)
         }
         return;
     }
+}
+
+// Whether irq_dispatch() would run a handler now.
+bool irq_due();
+
+uint64_t skip_quiet(Time period, uint64_t max_steps)
+{
+    uint64_t skipped = 0;
+    while (skipped < max_steps && period > 0 && !irq_due()) {
+        const Time next = next_event_time();
+        if (next <= g_now) {
+            break;
+        }
+        // Whole steps that end before the next event: no event runs in them.
+        uint64_t steps = (next - g_now - 1) / period;
+        steps = std::min(steps, max_steps - skipped);
+        if (steps == 0) {
+            break;
+        }
+        const Time end = g_now + steps * period;
+        if (end >= g_pace_horizon) {
+            g_pace_horizon = board_pace(end); // may schedule input events
+            if (next_event_time() <= end) {
+                continue; // an earlier event now: fewer steps
+            }
+        }
+        g_now = end;
+        skipped += steps;
+    }
+    return skipped;
 }
 
 void consume(Time ns)
@@ -157,15 +295,23 @@ void idle(Time cap)
 
 void register_access()
 {
-    consume(REGISTER_ACCESS_NS);
+    // The common case first: no event due and the machine not to be asked.
+    const Time t = g_now + REGISTER_ACCESS_NS;
+    if (t < next_event_time() && t < g_pace_horizon) {
+        g_now = t;
+    } else {
+        advance_to(t);
+    }
+    irq_dispatch();
 }
 
 // --- Interrupt controller ----------------------------------------------------
 
-void irq_attach_level(uint32_t vector, IrqLevelFn level)
+void irq_attach_level(uint32_t vector, IrqLevelFn level, const void* source)
 {
     if (vector < NUM_VECTORS) {
-        g_irq_level[vector] = std::move(level);
+        g_irq_level[vector] = IrqLevel{level, source};
+        g_irq_dirty = true;
     }
 }
 
@@ -173,18 +319,33 @@ void irq_pend(uint32_t vector)
 {
     if (vector < NUM_VECTORS) {
         g_irq_pending[vector] = true;
+        g_irq_dirty = true;
     }
 }
 
 void irq_enable(uint32_t vector, bool enabled)
 {
-    if (vector < NUM_VECTORS) {
+    // (The UART drivers disable and enable their vector around every ring
+    // access: cheap, and free when nothing changes.)
+    if (vector < NUM_VECTORS && g_irq_enabled[vector] != enabled) {
+        g_irq_dirty = true;
         g_irq_enabled[vector] = enabled;
-        g_irq_enabled_count = 0;
-        for (uint32_t v = 0; v < NUM_VECTORS; ++v) {
-            if (g_irq_enabled[v]) {
-                g_irq_enabled_list[g_irq_enabled_count++] = v;
+        // The list stays in ascending order: insert or remove in place.
+        uint32_t i = 0;
+        while (i < g_irq_enabled_count && g_irq_enabled_list[i] < vector) {
+            ++i;
+        }
+        if (enabled) {
+            for (uint32_t j = g_irq_enabled_count; j > i; --j) {
+                g_irq_enabled_list[j] = g_irq_enabled_list[j - 1];
             }
+            g_irq_enabled_list[i] = vector;
+            ++g_irq_enabled_count;
+        } else {
+            for (uint32_t j = i; j + 1 < g_irq_enabled_count; ++j) {
+                g_irq_enabled_list[j] = g_irq_enabled_list[j + 1];
+            }
+            --g_irq_enabled_count;
         }
     }
 }
@@ -196,15 +357,34 @@ bool irq_master_masked()
 void irq_master_mask(bool masked)
 {
     g_master_masked = masked;
+    g_irq_dirty = true;
+}
+void irq_changed()
+{
+    g_irq_dirty = true;
 }
 bool in_handler()
 {
     return g_in_handler;
 }
 
+bool irq_due()
+{
+    if (!g_irq_dirty || g_master_masked || g_in_handler) {
+        return false;
+    }
+    for (uint32_t i = 0; i < g_irq_enabled_count; ++i) {
+        const uint32_t v = g_irq_enabled_list[i];
+        if (g_irq_pending[v] || level_high(v)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void irq_dispatch()
 {
-    if (g_master_masked || g_in_handler) {
+    if (!g_irq_dirty || g_master_masked || g_in_handler) {
         return;
     }
     // A handler that never clears its source would keep the processor in
@@ -214,14 +394,18 @@ void irq_dispatch()
         uint32_t chosen = NUM_VECTORS;
         for (uint32_t i = 0; i < g_irq_enabled_count; ++i) {
             const uint32_t v = g_irq_enabled_list[i];
-            if (g_irq_pending[v] || (g_irq_level[v] && g_irq_level[v]())) {
+            if (g_irq_pending[v] || level_high(v)) {
                 chosen = v;
                 break;
             }
         }
         // (A processor in its fault handler takes no interrupt; asked only
         // when one is due, as this runs at every register access.)
-        if (chosen == NUM_VECTORS || in_fault()) {
+        if (chosen == NUM_VECTORS) {
+            g_irq_dirty = false; // nothing changes until something marks it
+            return;
+        }
+        if (in_fault()) {
             return;
         }
         g_irq_pending[chosen] = false;

@@ -51,12 +51,24 @@ void idle(Time cap = NS_PER_MS);
 // Called at every platform operation: charges one register access and lets
 // pending, unmasked interrupts run.
 void register_access();
+// For a busy-wait whose condition only an event or an interrupt handler can
+// change, in steps of `period` (the simulated time of one iteration): moves
+// the clock over as many whole steps (at most `max_steps`) as end before the
+// next event, provided no interrupt is due; returns how many.  The clock
+// then stands where walking the steps one register access at a time would
+// have left it, with the same events run: none.
+uint64_t skip_quiet(Time period, uint64_t max_steps);
 
 // --- Interrupt controller ------------------------------------------------------
 // Level-sensitive sources report whether they assert their line; the
 // controller samples them at every platform operation.
-using IrqLevelFn = std::function<bool()>;
-void irq_attach_level(uint32_t vector, IrqLevelFn level);
+// (A plain function of the source's state: asked at every register access.)
+using IrqLevelFn = bool (*)(const void* source);
+void irq_attach_level(uint32_t vector, IrqLevelFn level, const void* source);
+// A level source tells the controller that its state may have changed (in
+// its events and at the firmware's register accesses alike): until then the
+// controller does not ask it again.
+void irq_changed();
 // Edge source (SysTick): marks the vector pending until its handler runs.
 void irq_pend(uint32_t vector);
 void irq_enable(uint32_t vector, bool enabled);

@@ -206,3 +206,16 @@ int32_t GPIOPinRead(uint32_t ui32Port, uint8_t ui8Pins)
     }
     return static_cast<int32_t>(gpio(ui32Port, GPIO_DATA + (static_cast<uint32_t>(ui8Pins) << 2)) & 0xFFu);
 }
+
+bool platform_wait_pins(uint32_t ui32Port, uint8_t ui8Pins, uint8_t ui8Val, uint32_t ui32Polls,
+                        uint32_t ui32DelayCount)
+{
+    const int32_t want = ui8Val & ui8Pins;
+    for (uint32_t n = 0; n < ui32Polls; ++n) {
+        if (GPIOPinRead(ui32Port, ui8Pins) == want) {
+            return true;
+        }
+        SysCtlDelay(ui32DelayCount);
+    }
+    return false;
+}

@@ -18,6 +18,9 @@ namespace sim {
 
 namespace {
 
+// hibernate.txt: the state's text (at most 467 bytes) padded to this size.
+constexpr std::size_t HIB_FILE_BYTES = 512;
+
 uint8_t* g_eeprom = nullptr;
 uint8_t* g_fram = nullptr;
 
@@ -143,19 +146,45 @@ void board_folder_save_hib()
 {
     HibState h = run_shared().hib;
     h.rtc_seconds = hib_rtc_now();
+    // The text, padded with spaces to a fixed size so that the file can be
+    // rewritten in place by one write (the loader skips white space): saved
+    // at every wake, and a rename over the old file costs the file system a
+    // flush each time (about 1 ms of a sample wake's host time).  A process
+    // stopped at any point leaves either the old or the new state.
+    char text[HIB_FILE_BYTES];
+    int n =
+        std::snprintf(text, sizeof text,
+                      "active %u\nrtc_enabled %u\nrtc_seconds %u\nmatch0 %u\nwake_flags %u\nraw_status %u\n"
+                      "trim %u\nclock_config %u\nhibernating %u\n",
+                      h.active, h.rtc_enabled, h.rtc_seconds, h.match0, h.wake_flags, h.raw_status, h.trim,
+                      h.clock_config, h.hibernating);
+    for (int i = 0; i < 16 && n > 0 && static_cast<std::size_t>(n) < sizeof text; ++i) {
+        n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "data%d %u\n", i, h.data[i]);
+    }
+    std::memset(text + n, ' ', sizeof text - static_cast<std::size_t>(n) - 1);
+    text[sizeof text - 1] = '\n';
+
     std::string path = board_path("hibernate.txt");
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && st.st_size == static_cast<off_t>(sizeof text)) {
+        int fd = open(path.c_str(), O_WRONLY);
+        if (fd >= 0) {
+            const ssize_t w = pwrite(fd, text, sizeof text, 0);
+            close(fd);
+            if (w == static_cast<ssize_t>(sizeof text)) {
+                return;
+            }
+        }
+    }
+    // A new board, or a file of another size (an older simulator, a hand
+    // edit): the whole file through a temporary and a rename.
     std::string tmp = path + ".tmp";
     FILE* f = std::fopen(tmp.c_str(), "w");
     if (f == nullptr) {
         log("cannot write %s: %s", path.c_str(), std::strerror(errno));
         return;
     }
-    std::fprintf(f, "active %u\nrtc_enabled %u\nrtc_seconds %u\nmatch0 %u\nwake_flags %u\nraw_status %u\n",
-                 h.active, h.rtc_enabled, h.rtc_seconds, h.match0, h.wake_flags, h.raw_status);
-    std::fprintf(f, "trim %u\nclock_config %u\nhibernating %u\n", h.trim, h.clock_config, h.hibernating);
-    for (int i = 0; i < 16; ++i) {
-        std::fprintf(f, "data%d %u\n", i, h.data[i]);
-    }
+    std::fwrite(text, 1, sizeof text, f);
     std::fclose(f);
     std::rename(tmp.c_str(), path.c_str());
 }

@@ -92,18 +92,22 @@ bool wait_wall(Time t, bool* got_input)
     }
 }
 
-// Called by the chip before simulated time advances to `t`.
-void board_pace(Time t)
+// Called by the chip before simulated time advances to `t`.  Unpaced, the
+// chip asks again once a simulated millisecond has passed (the stop signals
+// are seen within it); paced, before any step beyond the time the wall
+// clock has reached.
+Time board_pace(Time t)
 {
-    const RunLocal& r = run(); // called at every step of simulated time
+    const RunLocal& r = run();
+    const Time unpaced_horizon = t + NS_PER_MS;
     if (!r.in_boot || r.provisioning) {
-        return; // provisioning runs to its end
+        return unpaced_horizon; // provisioning runs to its end
     }
     if (stop_signal() != 0 && !r.bench) {
         boot_end(BootEnd::Quit);
     }
     if (!r.paced) {
-        return;
+        return unpaced_horizon;
     }
     console_flush();
     bool got = false;
@@ -111,8 +115,12 @@ void board_pace(Time t)
         boot_end(BootEnd::Quit);
     }
     if (got) {
+        // Input came before the wall clock reached `t`: ask again at the
+        // next step, which must wait for the wall clock too.
         console_deliver();
+        return 0;
     }
+    return t;
 }
 
 } // namespace sim

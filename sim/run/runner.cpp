@@ -157,7 +157,11 @@ int run_board(const RunOptions& opts)
         stats_boot_started(cause);
         int why = boot_child(false);
         stats_boot_ended();
-        board_folder_save_hib();
+        if (why != static_cast<int>(BootEnd::Hibernate)) {
+            // (A boot that hibernates is saved at the top of the loop, with
+            // nothing in between: one write per wake.)
+            board_folder_save_hib();
+        }
         cause = BootCause::PowerOn;
         if (why == static_cast<int>(BootEnd::Hibernate)) {
             console_transceiver_switched();
