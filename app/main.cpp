@@ -18,8 +18,6 @@
 #include <cstring>
 
 unsigned wokebyserialFlg;
-int microSD_flg;
-char prnBuf[1024];
 
 namespace {
 

@@ -5,13 +5,13 @@
 // command sends data.
 #include "operator/config_headers.h"
 
-#include "app/main.h"
 #include "app/version.h"
 #include "board/rtc_calendar.h"
 #include "operator/line_builder.h"
 #include "operator/user_io.h"
 #include "platform/platform.h"
 #include "records/data_fields.h"
+#include "records/print_buffer.h"
 #include "records/system_data.h"
 #include "serial/uartstdio.h"
 #include "storage/microsd.h"

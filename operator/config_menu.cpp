@@ -5,7 +5,6 @@
 // menu) stores the record.
 #include "operator/config.h"
 
-#include "app/main.h"
 #include "app/sleep.h"
 #include "board/board_util.h"
 #include "operator/config_headers.h"

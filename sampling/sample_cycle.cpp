@@ -4,7 +4,6 @@
 // build, print and log the tab-separated record.
 #include "analog/adc_onchip.h"
 #include "analog/ads1248_iso.h"
-#include "app/main.h"
 #include "app/sleep.h"
 #include "board/board_util.h"
 #include "board/rtc_calendar.h"
@@ -16,6 +15,7 @@
 #include "operator/user_io.h"
 #include "platform/platform.h"
 #include "records/data_fields.h"
+#include "records/print_buffer.h"
 #include "records/system.h"
 #include "sampling/sample.h"
 #include "sampling/system_calc.h"

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <ctime>
 
+int microSD_flg;
+
 namespace {
 
 FATFS g_sFatFs;
