@@ -11,7 +11,7 @@
 #include "serial/uartstdio.h"
 #include "storage/diskio.h"
 #include "storage/microsd.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 
 void init()
 {

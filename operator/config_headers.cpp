@@ -5,10 +5,10 @@
 // command sends data.
 #include "operator/config_headers.h"
 
-#include "app/version.h"
+#include "records/version.h"
 #include "board/rtc_calendar.h"
-#include "operator/line_builder.h"
-#include "operator/user_io.h"
+#include "serial/line_builder.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/data_fields.h"
 #include "records/print_buffer.h"

@@ -8,7 +8,7 @@
 #include "app/sleep.h"
 #include "board/board_util.h"
 #include "operator/config_headers.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/data_fields.h"
 #include "records/system.h"

@@ -4,7 +4,7 @@
 #include "analog/adc_onchip.h"
 #include "app/main.h"
 #include "board/board_util.h"
-#include "operator/line_builder.h"
+#include "serial/line_builder.h"
 #include "sim/devices/analog_world.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"

@@ -1,5 +1,5 @@
 // Defaults of the records and their storage in EEPROM and FRAM.
-#include "app/version.h"
+#include "records/version.h"
 #include "operator/config.h"
 #include "platform/host/chip.h"
 #include "sim/devices/board_services.h"
