@@ -10,7 +10,6 @@
 #include "instruments/ctd_base.h"
 #include "instruments/ocr.h"
 #include "instruments/optode.h"
-#include "operator/config_headers.h"
 #include "serial/line_builder.h"
 #include "serial/user_io.h"
 #include "platform/platform.h"
