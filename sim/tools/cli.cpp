@@ -4,6 +4,7 @@
 #include "sim/devices/analog_world.h"
 #include "sim/devices/console/console_line.h"
 #include "sim/devices/instruments/instrument.h"
+#include "records/version.h"
 #include "sim/run/input_script.h"
 
 #include <cerrno>
@@ -127,6 +128,7 @@ const char* const USAGE =
     "                       lost.  Every injected fault is noted on standard error\n"
     "\n"
     "  -h, --help           this text\n"
+    "  --version            the firmware version this simulator runs\n"
     "\n"
     "Simulator messages go to standard error.  Exit status: 0 normal end,\n"
     "1 board or input error, 2 usage error, 3 the firmware stopped in a fault,\n"
@@ -299,6 +301,9 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
         if (a == "-h" || a == "--help") {
             std::fputs(USAGE, stdout);
             return 0;
+        } else if (a == "--version") {
+            std::printf("varve-sim %s\n", FIRMWARE_VERSION_STR);
+            return 0;
         } else if (a == "--board") {
             if (!value(&opts->board_dir))
                 return usage_error("--board needs a folder");
@@ -401,7 +406,7 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
             opts->params["card"] = v;
         } else if (a == "--card-size") {
             if (!value(&v) || !whole_number(v, 36, 1000000000ull)) {
-                return usage_error("--card-size needs a whole number of MiB, at least 36");
+                return usage_error("--card-size needs a whole number of MiB, at least 36, got \"" + v + "\"");
             }
             opts->params["card_size_mib"] = v;
         } else {

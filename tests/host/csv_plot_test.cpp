@@ -324,3 +324,18 @@ TEST(CsvColumns, LinesThatAreNotRecordsAreReportedAndSkipped)
     EXPECT_NE(none.err.find("--header"), std::string::npos);
     EXPECT_EQ(host({"csv", in + ".missing"}).status, 1);
 }
+
+// Both programs name the firmware they belong to, and a refused value is
+// named in the message.
+TEST(CommandLine, VersionAndARefusedValue)
+{
+    const Proc sim = run({VARVE_SIM_BIN, "--version"}, 30);
+    const Proc tool = host({"--version"}, 30);
+    EXPECT_EQ(sim.status, 0);
+    EXPECT_EQ(tool.status, 0) << tool.err;
+    EXPECT_EQ(sim.out.rfind("varve-sim v", 0), 0u) << sim.out;
+    EXPECT_EQ(tool.out.substr(tool.out.find(' ')), sim.out.substr(sim.out.find(' '))) << tool.out;
+    const Proc small = run({VARVE_SIM_BIN, "--card-size", "10"}, 30);
+    EXPECT_EQ(small.status, 2);
+    EXPECT_NE(small.err.find("at least 36, got \"10\""), std::string::npos) << small.err;
+}
