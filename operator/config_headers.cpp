@@ -378,7 +378,11 @@ int print_write_metadata_header(uint32_t /*currentTime*/, uint32_t printFlg, uin
     } else if (d.output == VERBOSE) {
         out.line("// Output mode:        \tVerbose\r\n");
     }
-    out.time_line("// Deploy time:   \t%Y/%m/%d %H:%M:%S\r\n", d.deploy_time);
+    if (d.deploy_time == 0) {
+        out.line("// Deploy time:   \tnot deployed\r\n"); // count 0 is 1899/12/31 18:00:00
+    } else {
+        out.time_line("// Deploy time:   \t%Y/%m/%d %H:%M:%S\r\n", d.deploy_time);
+    }
     out.line(d.GMT != 0 ? "// Time zone:       \tGMT\r\n" : "// Time zone:       \tLocal\r\n");
     out.drain();
 

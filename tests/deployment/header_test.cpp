@@ -254,6 +254,11 @@ TEST_F(Headers, MetadataOfTheDefaultConfiguration)
     EXPECT_EQ(out.find("Pump seq type"), std::string::npos);
     EXPECT_EQ(out.find("Pump start delay"), std::string::npos);
     EXPECT_EQ(out.find("Duty Cycle"), std::string::npos);
+
+    // A board never deployed has no deploy time (its count 0 is no date).
+    sys_data.deploy_time = 0;
+    print_metadata_header(HibernateRTCGet());
+    EXPECT_NE(output().find("// Deploy time:   \tnot deployed\r\n// Time zone:"), std::string::npos);
 }
 
 TEST_F(Headers, MetadataPumpVariantsAndTimeZone)
