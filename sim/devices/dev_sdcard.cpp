@@ -19,6 +19,7 @@
 #include "sim/devices/device_counters.h"
 #include "sim/devices/board_services.h"
 #include "sim/devices/card_image.h"
+#include "sim/devices/device_param.h"
 #include "platform/platform.h"
 
 #include <array>
@@ -111,7 +112,7 @@ class SdCard : public SpiDevice {
         std::string path = board_path("card.img");
         struct stat st;
         if (stat(path.c_str(), &st) != 0) {
-            uint64_t mib = std::strtoull(param("card_size_mib", "1024").c_str(), nullptr, 10);
+            const uint64_t mib = param_count_or("microSD card", "card_size_mib", 1, 1000000000, 1024);
             std::string err = card_image_create(path, mib != 0 ? mib << 20 : CARD_DEFAULT_BYTES);
             if (!err.empty()) {
                 log("microSD card: %s", err.c_str());
@@ -151,12 +152,12 @@ class SdCard : public SpiDevice {
         busy_init_ = param_set("card_busy_init");
         no_read_token_ = param_set("card_no_read_token");
         write_reject_ = param_set("card_write_reject");
-        cut_after_ = std::strtoull(param("card_cut_after_writes", "0").c_str(), nullptr, 10);
+        cut_after_ = param_count_or("microSD card", "card_cut_after_writes", 0, UINT64_MAX, 0);
         present_ = true;
-        std::string removed = param("card_removed_at", "");
-        if (!removed.empty()) {
-            Time at =
-                static_cast<Time>(std::strtod(removed.c_str(), nullptr) * static_cast<double>(NS_PER_S));
+        // Seconds of simulated time; a bad value is logged and the card stays.
+        const double removed = param_number_or("microSD card", "card_removed_at", 0, 1e9, -1);
+        if (removed >= 0) {
+            Time at = static_cast<Time>(removed * static_cast<double>(NS_PER_S));
             if (at <= now()) {
                 present_ = false;
             } else {
