@@ -5,6 +5,7 @@
 
 #include "board/board_util.h"
 #include "instruments/instrument_text.h"
+#include "instruments/port_wait.h"
 #include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/system_data.h"
@@ -155,21 +156,7 @@ int ctd_stateMachine(int ctdState)
 
 uint32_t wait_ctdRx(uint32_t maxWait_10msTick)
 {
-    uint32_t start = tick_now();
-    for (;;) {
-        if (ctd_rxBytesAvail() > 0) {
-            return tick_now() - start;
-        }
-        SysCtlDelay(DELAY_COUNTS_PER_MS / 2);
-        uint32_t now = tick_now();
-        if (maxWait_10msTick != 0 && now - start >= maxWait_10msTick) {
-            return maxWait_10msTick;
-        }
-        if (now < start) {
-            uprintf("DEBUG: wait_ctdRx 10msTick timer rolled over\r\n");
-            return 0;
-        }
-    }
+    return wait_port_rx<ctd_rxBytesAvail>(maxWait_10msTick, "wait_ctdRx");
 }
 
 uint32_t ctd_qa_test()
