@@ -9,6 +9,7 @@
 #include "sim/run/board_setup.h"
 #include "sim/run/boot.h"
 #include "sim/run/input_script.h"
+#include "sim/run/monitor.h"
 #include "sim/run/pacing.h"
 #include "sim/run/run_state.h"
 #include "sim/run/run_stats.h"
@@ -141,6 +142,11 @@ int run_board(const RunOptions& opts)
     AtExit console_closed([] { console_close(); });
     if (!console_open(opts.console, transcript.release(), transcript_is_console)) {
         return 1;
+    }
+    // The monitor takes Ctrl-A on a terminal only: the pty carries binary
+    // transfers (YMODEM's block header is that byte).
+    if (opts.console == ConsoleMode::Stdio && isatty(STDIN_FILENO)) {
+        monitor_install();
     }
 
     HibState& hib = run_shared().hib;
