@@ -1,7 +1,7 @@
 // On-chip converter: sequence 0 of ADC0, processor-triggered, eight steps.
 #include "analog/adc_onchip.h"
 
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 
 uint32_t adc_data[ADC_DATA_SIZE];

@@ -2,7 +2,7 @@
 #include "analog/ads1248_iso.h"
 
 #include "board/board_util.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/system_data.h"
 

@@ -7,7 +7,7 @@
 #include "board/board_util.h"
 #include "operator/config.h"
 #include "operator/config_headers.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/system.h"
 #include "sampling/sample.h"

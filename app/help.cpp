@@ -3,8 +3,8 @@
 #include "app/help.h"
 
 #include "app/sleep.h"
-#include "app/version.h"
-#include "operator/user_io.h"
+#include "records/version.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/system.h"
 #include "serial/uartstdio.h"

@@ -9,8 +9,9 @@
 #include "records/system.h"
 #include "sampling/sample.h"
 #include "serial/uartstdio.h"
+#include "storage/diskio.h"
 #include "storage/microsd.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 
 void init()
 {
@@ -22,6 +23,7 @@ void init()
     init_TM4C123GH6PGE_144pin();
 
     SysTickPeriodSet(SysCtlClockGet() / 1000);
+    board_set_tick_10ms_hook(disk_timerproc);
     SysTickEnable();
     SysTickIntEnable();
     IntMasterEnable();

@@ -5,21 +5,20 @@
 #include "app/help.h"
 #include "app/sleep.h"
 #include "app/test.h"
-#include "app/version.h"
+#include "records/version.h"
 #include "board/board_util.h"
 #include "operator/config.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/system.h"
 #include "sampling/sample.h"
 #include "serial/uartstdio.h"
 #include "storage/file_shell.h"
 
+#include <cstdio>
 #include <cstring>
 
 unsigned wokebyserialFlg;
-int microSD_flg;
-char prnBuf[1024];
 
 namespace {
 
@@ -106,10 +105,21 @@ void eeprom_firmware_qa_check()
     if (std::memcmp(sys_data.qa.firmware_version, FIRMWARE_VERSION_STR, sizeof FIRMWARE_VERSION_STR) == 0) {
         return;
     }
-    // The stored text need not be terminated: print at most its field.
+    // The stored text need not be terminated: print at most its field, a
+    // byte that is not printable as '?', and a blank EEPROM (all 0xFF) as
+    // such.
     char stored[sizeof sys_data.qa.firmware_version + 1];
-    std::memcpy(stored, sys_data.qa.firmware_version, sizeof sys_data.qa.firmware_version);
-    stored[sizeof sys_data.qa.firmware_version] = '\0';
+    bool blank = true;
+    std::size_t n = 0;
+    for (; n < sizeof sys_data.qa.firmware_version && sys_data.qa.firmware_version[n] != '\0'; ++n) {
+        const unsigned char c = static_cast<unsigned char>(sys_data.qa.firmware_version[n]);
+        blank = blank && c == 0xFF;
+        stored[n] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    }
+    stored[n] = '\0';
+    if (blank && n == sizeof sys_data.qa.firmware_version) {
+        std::snprintf(stored, sizeof stored, "none (blank EEPROM)");
+    }
     uprintf("\r\n\r\n\r\n\r\n\r\n");
     uprintf("************* ERROR: EEPROM data check failed (firmware upgrade) **************\r\n*\r\n");
     uprintf("*  EEPROM layout must match firmware, please run EEPROM copy / edit procedure  \r\n*\r\n");

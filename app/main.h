@@ -1,6 +1,9 @@
 // Start-up, main loop and main menu.
 #pragma once
 
+#include "records/print_buffer.h"
+#include "storage/microsd.h"
+
 #include <cstdint>
 
 constexpr uint32_t WAKE_NOTSET = 0;
@@ -11,8 +14,6 @@ constexpr uint32_t WAKE_RTC = 2;
 constexpr unsigned deployDelay = 30;
 
 extern unsigned wokebyserialFlg;
-extern int microSD_flg;
-extern char prnBuf[1024];
 
 void init();
 void print_main_menu();

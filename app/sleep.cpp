@@ -3,7 +3,7 @@
 
 #include "app/main.h"
 #include "board/board_util.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/system.h"
 #include "serial/uartstdio.h"

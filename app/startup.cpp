@@ -2,7 +2,7 @@
 #include "platform/vectors.h"
 
 #include "board/board_util.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "serial/uart2.h"
 #include "serial/uart3.h"

@@ -3,7 +3,7 @@
 // analog check row and the 24-bit converter test menu.
 #include "app/main.h"
 #include "app/test.h"
-#include "app/version.h"
+#include "records/version.h"
 #include "analog/ads1248_iso.h"
 #include "board/board_util.h"
 #include "board/rtc_calendar.h"
@@ -11,7 +11,7 @@
 #include "instruments/optode.h"
 #include "operator/config.h"
 #include "operator/config_headers.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/i2c_fram.h"
 #include "records/system.h"

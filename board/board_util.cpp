@@ -3,7 +3,6 @@
 
 #include "board/pwm.h"
 #include "platform/platform.h"
-#include "storage/diskio.h"
 
 unsigned int ledRedState;
 unsigned int ledGreenState;
@@ -295,12 +294,23 @@ void profile2_toggle(int target)
     }
 }
 
+// Called every 10 ms from the tick (the card driver's timeouts); set at
+// start-up, so the timebase knows nothing of the modules above it.
+static void (*s_tick_10ms_hook)() = nullptr;
+
+void board_set_tick_10ms_hook(void (*hook)())
+{
+    s_tick_10ms_hook = hook;
+}
+
 void SysTickHandler()
 {
     uint32_t t = timer_1ms + 1;
     timer_1ms = t;
     if (t % 10 == 0) {
-        disk_timerproc();
+        if (s_tick_10ms_hook != nullptr) {
+            s_tick_10ms_hook();
+        }
         timer_10ms = timer_10ms + 1;
     }
 }

@@ -67,7 +67,9 @@ void profile2_on(int target);
 void profile2_off(int target);
 void profile2_toggle(int target);
 
-// Timebase.
+// Timebase.  The hook, when set, runs every 10 ms in the tick interrupt
+// (start-up sets the card driver's timer procedure).
+void board_set_tick_10ms_hook(void (*hook)());
 void SysTickHandler();
 unsigned long Timer_1ms(int reset);
 unsigned long Timer_10ms(int reset);

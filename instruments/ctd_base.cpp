@@ -1,11 +1,12 @@
-// CTD driver: the driver record, the port, the state machine's start and
-// dispatch, the bounded receive wait, QA, and the operator loops shared by
-// the two instrument types.
+// CTD driver: the driver record, the port, the bounded receive wait, and
+// the operator loops shared by the two instrument types (instruments/ctd.cpp
+// starts the state machine and dispatches to the types, which use these).
 #include "instruments/ctd_base.h"
 
 #include "board/board_util.h"
 #include "instruments/instrument_text.h"
-#include "operator/user_io.h"
+#include "instruments/port_wait.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/system_data.h"
 #include "serial/uart4.h"
@@ -22,47 +23,6 @@ constexpr unsigned char CTRL_X = 0x18;
 uint32_t tick_now()
 {
     return static_cast<uint32_t>(Timer_10ms(0));
-}
-
-// Refuses a configured type without a driver.  The supply goes off again
-// and buf says why, so the record does not carry an earlier reply.
-int ctd_refuse_type(unsigned int type)
-{
-    uprintf("Error: sys_data.data_cfg[CFG_CTD] = %u, no driver for this CTD type, Config -> Data Fields\r\n",
-            type);
-    std::snprintf(ctd.buf, sizeof ctd.buf, "CTD Err: no driver for CTD type %u, Config -> Data Fields", type);
-    wait_consoleTx();
-    ctd_close();
-    ctd.state = 0;
-    return 0;
-}
-
-int ctd_start()
-{
-    ctd_init();
-    ctd_open();
-    ms_delay(1);
-    ctd_flushRx();
-    ctd_flushTx(true);
-    ctd.old_tick10ms = tick_now();
-    ctd.type = 0;
-    // No reading of this transaction yet: a failure must not leave the
-    // values, or the salinity the external pH uses, of an earlier sample.
-    ctd.tempC = 0.0f;
-    ctd.salt = 0.0f;
-    ctd.condo = 0.0f;
-    sys_samp.sensor_sal = sys_data.default_sal;
-    unsigned int configured = sys_data.data_cfg[CFG_CTD];
-    switch (configured) {
-    case CTD_TYPE_SBE37:
-        ctd.type = 1;
-        return ST_CTD_SBE37_CMD;
-    case CTD_TYPE_AAND5860:
-        ctd.type = 2;
-        return ST_CTD_PWR_RESP;
-    default:
-        return ctd_refuse_type(configured);
-    }
 }
 
 } // namespace
@@ -132,53 +92,9 @@ int ctd_fail(const char* text)
     return 0;
 }
 
-int ctd_stateMachine(int ctdState)
-{
-    ctd.state = ctdState;
-    switch (ctdState) {
-    case ST_CTD_IDLE:
-        ctd.state = 0;
-        return 0;
-    case ST_CTD_INIT:
-        return ctd_start();
-    case ST_CTD_SBE37_CMD:
-    case ST_CTD_SBE37_RX:
-        return ctd_microCat_step(ctdState);
-    case ST_CTD_PWR_RESP:
-    case ST_CTD_AAND_RX:
-        return ctd_Aand5860_step(ctdState);
-    default:
-        ctd.type = 0;
-        return ctd_fail("CTD driver Err: statemachine in an unknown state");
-    }
-}
-
 uint32_t wait_ctdRx(uint32_t maxWait_10msTick)
 {
-    uint32_t start = tick_now();
-    for (;;) {
-        if (ctd_rxBytesAvail() > 0) {
-            return tick_now() - start;
-        }
-        SysCtlDelay(DELAY_COUNTS_PER_MS / 2);
-        uint32_t now = tick_now();
-        if (maxWait_10msTick != 0 && now - start >= maxWait_10msTick) {
-            return maxWait_10msTick;
-        }
-        if (now < start) {
-            uprintf("DEBUG: wait_ctdRx 10msTick timer rolled over\r\n");
-            return 0;
-        }
-    }
-}
-
-uint32_t ctd_qa_test()
-{
-    int st = ctd_stateMachine(ST_CTD_INIT);
-    while (st != 0) {
-        st = ctd_stateMachine(st);
-    }
-    return ctd.state != -1 ? 1 : 0;
+    return wait_port_rx<ctd_rxBytesAvail>(maxWait_10msTick, "wait_ctdRx");
 }
 
 void ctd_print_buf()

@@ -3,7 +3,7 @@
 #include "board/board_util.h"
 #include "instruments/ctd_base.h"
 #include "instruments/instrument_text.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/system_data.h"
 #include "serial/uartstdio.h"

@@ -3,7 +3,8 @@
 
 #include "board/board_util.h"
 #include "instruments/instrument_text.h"
-#include "operator/user_io.h"
+#include "instruments/port_wait.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/system_data.h"
 #include "serial/uart3.h"
@@ -246,21 +247,7 @@ int optode_stateMachine(int optodeState)
 
 uint32_t wait_optodeRx(uint32_t maxWait_10msTick)
 {
-    uint32_t start_tick = tick_now();
-    for (;;) {
-        if (optode_rxBytesAvail() > 0) {
-            return tick_now() - start_tick;
-        }
-        SysCtlDelay(DELAY_COUNTS_PER_MS / 2);
-        uint32_t now = tick_now();
-        if (maxWait_10msTick != 0 && now - start_tick >= maxWait_10msTick) {
-            return maxWait_10msTick;
-        }
-        if (now < start_tick) {
-            uprintf("DEBUG: wait_optodeRx 10msTick timer rolled over\r\n");
-            return 0;
-        }
-    }
+    return wait_port_rx<optode_rxBytesAvail>(maxWait_10msTick, "wait_optodeRx");
 }
 
 uint32_t optode_qa_test()

@@ -3,9 +3,9 @@
 // entry.
 #include "operator/config.h"
 
-#include "app/version.h"
+#include "records/version.h"
 #include "operator/config_headers.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/record_fields.h"
 #include "records/system.h"

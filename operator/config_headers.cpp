@@ -5,12 +5,13 @@
 // command sends data.
 #include "operator/config_headers.h"
 
-#include "app/main.h"
-#include "app/version.h"
+#include "records/version.h"
 #include "board/rtc_calendar.h"
-#include "operator/line_builder.h"
-#include "operator/user_io.h"
+#include "serial/line_builder.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
+#include "records/data_fields.h"
+#include "records/print_buffer.h"
 #include "records/system_data.h"
 #include "serial/uartstdio.h"
 #include "storage/microsd.h"
@@ -19,27 +20,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-
-const char HEADER_OPTODE[] =
-    "Opt_PN\tOpt_SN\tMoxy\tO2satper\tTC_opt\tDphase\tBphase\tRphase\tBamp\tBpot\tRamp\tOpt_rawtemp\t";
-// The SBE37's "ts" line holds temperature, conductivity, salinity, date and
-// time (no pressure sensor: the parser takes the salinity from the third
-// value), so it has no pressure column.
-const char HEADER_CTD_SBE37[] = "TC_MCat\tCond\tpSal\tDate_MC\tTime_MC\t";
-const char HEADER_CTD_AAND5860[] = "Cond_PN\tCond_SN\tCond\tTemp\tSal\tDensity \tSSpeed\t";
-const char HEADER_OCR[] = "OCR_PN  \tChan_1 \tChan_2 \tChan_3 \tChan_4 \t";
-const char HEADER_PUMP[] = "   Pump\t";
-
-int header_columns(const char* names)
-{
-    int n = 0;
-    for (; *names != '\0'; ++names) {
-        if (*names == '\t') {
-            ++n;
-        }
-    }
-    return n;
-}
 
 namespace {
 
@@ -236,92 +216,11 @@ int print_write_data_header(uint32_t printFlg, uint32_t writeFlg)
     uprintf("\r\n\r\n");
 
     LineBuilder h(prnBuf, sizeof prnBuf);
-    if (c[CFG_SAMPLE_NUM] > 0) {
-        h.add(" SampNum\t");
-    }
-    if (c[CFG_TIMESTAMP] == 1) {
-        h.add("     MM/DD/YYYY HH:MM:SS\t");
-    }
-    if (c[CFG_TIMESTAMP] == 2) {
-        h.add("Epoch millisec\t");
-    }
-    if (c[CFG_VIN_BAT_VOLT] > 0) {
-        h.add("VbatMain\t");
-    }
-    if (c[CFG_BIAS_BAT_POS] > 0) {
-        h.add("VbiasPos\t");
-    }
-    if (c[CFG_BIAS_BAT_NEG] > 0) {
-        h.add("VbiasNeg\t");
-    }
-    if (c[CFG_BRD_TEMP] > 0) {
-        h.add(" TC_cont\t");
-    }
-    if (c[CFG_BRD_HUMIDITY] > 0) {
-        h.add("Humidity\t");
-    }
-    if (c[CFG_V_THERMISTOR] > 0) {
-        h.add("  Vtherm\t");
-    }
-    if (c[CFG_V_THERMISTOR_STD] > 0) {
-        h.add("VthrmStd\t");
-    }
-    if (c[CFG_CALC_TEMP] > 0) {
-        h.add(" TC_Dfet\t");
-    }
-    if (c[CFG_VRSI] > 0) {
-        h.add("    Vrsi\t");
-    }
-    if (c[CFG_VRSI_STD] > 0) {
-        h.add("Vrsi_std\t");
-    }
-    if (c[CFG_CALC_PH_VRSI] > 0) {
-        h.add("pHintEst\t");
-    }
-    if (c[CFG_VRSE] > 0) {
-        h.add("    Vrse\t");
-    }
-    if (c[CFG_VRSE_STD] > 0) {
-        h.add("Vrse_std\t");
-    }
-    if (c[CFG_CALC_PH_VRSE] > 0) {
-        h.add("pHextEst\t");
-    }
-    if (c[CFG_VRSI_BIASED] > 0) {
-        h.add("  Vrsi_B\t");
-    }
-    if (c[CFG_VRSI_BIASED_STD] > 0) {
-        h.add("VrsiBstd\t");
-    }
-    if (c[CFG_VRSE_BIASED] > 0) {
-        h.add("  Vrse_B\t");
-    }
-    if (c[CFG_VRSE_BIASED_STD] > 0) {
-        h.add("VrseBstd\t");
-    }
-    if (c[CFG_V_COUNTER_ELECT] > 0) {
-        h.add("      Vk\t");
-    }
-    if (c[CFG_V_COUNTER_ELECT_STD] > 0) {
-        h.add("  Vk_std\t");
-    }
-    if (c[CFG_I_COUNTER] > 0) {
-        h.add("      Ik\t");
-    }
-    if (c[CFG_I_SUBSTRATE] > 0) {
-        h.add("      Ib\t");
-    }
-    if (c[CFG_OPTODE] > 0) {
-        h.add("%s", HEADER_OPTODE);
-    }
-    if (c[CFG_CTD] == 1) {
-        h.add("%s", HEADER_CTD_SBE37);
-    }
-    if (c[CFG_CTD] == 2) {
-        h.add("%s", HEADER_CTD_AAND5860);
-    }
-    if (c[CFG_OCR] > 0) {
-        h.add("%s", HEADER_OCR);
+    for (const DataField& f : DATA_FIELDS) {
+        const char* names = data_field_header(f, c[f.index]);
+        if (names != nullptr) {
+            h.add("%s", names);
+        }
     }
     if (sys_data.pump_seq_type == 2) {
         h.add("%s", HEADER_PUMP);
@@ -377,9 +276,19 @@ void print_write_config_data_fields(uint32_t printFlg, uint32_t writeFlg, uint32
     if (file && !df.open_end()) {
         file = false;
     }
-    auto line = [&](const char* fmt, unsigned value) {
+    for (const DataField& f : DATA_FIELDS) {
+        const DataChoice* choice = data_field_choice(f, c[f.index]);
+        if (f.kind == DataKind::Spare || (f.choice_count > 0 && choice == nullptr)) {
+            continue;
+        }
+        const char* note = choice != nullptr ? choice->note : "";
         char text[96];
-        std::snprintf(text, sizeof text, fmt, p, value);
+        if (f.letter != 0) {
+            std::snprintf(text, sizeof text, "%s%c -- %s= %u%s\r\n", p, f.letter, f.listing, c[f.index],
+                          note);
+        } else {
+            std::snprintf(text, sizeof text, "%s     %s= %u%s\r\n", p, f.listing, c[f.index], note);
+        }
         const std::size_t len = std::strlen(text);
         if (console) {
             console_text(text, len);
@@ -387,45 +296,7 @@ void print_write_config_data_fields(uint32_t printFlg, uint32_t writeFlg, uint32
         if (file) {
             df.write(text, len);
         }
-    };
-
-    line("%sA -- Sample Num               = %u\r\n", c[CFG_SAMPLE_NUM]);
-    if (c[CFG_TIMESTAMP] <= 1) {
-        line("%sB -- MM/DD/YYYY HH:MM:SS      = %u\r\n", c[CFG_TIMESTAMP]);
-    } else if (c[CFG_TIMESTAMP] == 2) {
-        line("%sB -- MM/DD/YYYY HH:MM:SS      = %u,  Epoch millisec\r\n\r\n", c[CFG_TIMESTAMP]);
     }
-    line("%sC -- Battery Volt             = %u\r\n", c[CFG_VIN_BAT_VOLT]);
-    line("%sD -- Bias Battery Pos         = %u\r\n", c[CFG_BIAS_BAT_POS]);
-    line("%sE -- Bias Battery Neg         = %u\r\n", c[CFG_BIAS_BAT_NEG]);
-    line("%sF -- Board Temperature        = %u\r\n", c[CFG_BRD_TEMP]);
-    line("%sG -- Board Humidity           = %u\r\n", c[CFG_BRD_HUMIDITY]);
-    line("%sH -- Vthermistor              = %u\r\n", c[CFG_V_THERMISTOR]);
-    line("%s     Vtermistor Std           = %u\r\n", c[CFG_V_THERMISTOR_STD]);
-    line("%sI -- Temperature Calc         = %u\r\n", c[CFG_CALC_TEMP]);
-    line("%sJ -- Vrsi (Int Ref pH volt)   = %u\r\n", c[CFG_VRSI]);
-    line("%s     Vrsi Std                 = %u\r\n", c[CFG_VRSI_STD]);
-    line("%sK -- pH Vrsi Calc             = %u\r\n", c[CFG_CALC_PH_VRSI]);
-    line("%sL -- Vrse (Ext Ref pH volt)   = %u\r\n", c[CFG_VRSE]);
-    line("%s     Vrse Std                 = %u\r\n", c[CFG_VRSE_STD]);
-    line("%sM -- pH Vrse Calc             = %u\r\n", c[CFG_CALC_PH_VRSE]);
-    line("%sN -- Vrsi Biased (7pH=0v)     = %u\r\n", c[CFG_VRSI_BIASED]);
-    line("%sO -- Vrsi Biased Std          = %u\r\n", c[CFG_VRSI_BIASED_STD]);
-    line("%sP -- Vrse Biased (7pH=0v)     = %u\r\n", c[CFG_VRSE_BIASED]);
-    line("%sQ -- Vrse Biased Std          = %u\r\n", c[CFG_VRSE_BIASED_STD]);
-    line("%sR -- Counter Electrode Vk     = %u\r\n", c[CFG_V_COUNTER_ELECT]);
-    line("%s     Counter Electrode Vk Std = %u\r\n", c[CFG_V_COUNTER_ELECT_STD]);
-    line("%sT -- Counter Electrode Cur Ik = %u\r\n", c[CFG_I_COUNTER]);
-    line("%sU -- Substrate Current        = %u\r\n", c[CFG_I_SUBSTRATE]);
-    line("%sV -- Optode                   = %u\r\n", c[CFG_OPTODE]);
-    if (c[CFG_CTD] == 0) {
-        line("%sW -- Conductivity             = %u\r\n", c[CFG_CTD]);
-    } else if (c[CFG_CTD] == 1) {
-        line("%sW -- Conductivity             = %u,  SBE37 MicroCat\r\n", c[CFG_CTD]);
-    } else if (c[CFG_CTD] == 2) {
-        line("%sW -- Conductivity             = %u,  Aanderaa 5860\r\n", c[CFG_CTD]);
-    }
-    line("%sX -- OCR-504                  = %u\r\n", c[CFG_OCR]);
 
     if (file) {
         df.close();
@@ -507,7 +378,11 @@ int print_write_metadata_header(uint32_t /*currentTime*/, uint32_t printFlg, uin
     } else if (d.output == VERBOSE) {
         out.line("// Output mode:        \tVerbose\r\n");
     }
-    out.time_line("// Deploy time:   \t%Y/%m/%d %H:%M:%S\r\n", d.deploy_time);
+    if (d.deploy_time == 0) {
+        out.line("// Deploy time:   \tnot deployed\r\n"); // count 0 is 1899/12/31 18:00:00
+    } else {
+        out.time_line("// Deploy time:   \t%Y/%m/%d %H:%M:%S\r\n", d.deploy_time);
+    }
     out.line(d.GMT != 0 ? "// Time zone:       \tGMT\r\n" : "// Time zone:       \tLocal\r\n");
     out.drain();
 

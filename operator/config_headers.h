@@ -3,6 +3,8 @@
 // appends when the card is enabled; any other value counts as 0.
 #pragma once
 
+#include "records/data_fields.h"
+
 #include <cstdint>
 
 // Data header line (built in prnBuf); 0, or 1 when a file open, seek or
@@ -24,14 +26,5 @@ void print_all_metadata();
 void print_write_config_data_fields(uint32_t printFlg, uint32_t writeFlg, uint32_t padFlg);
 void print_config_data_fields();
 
-// Column names of the fields that hold a text of several values (each name
-// followed by its tab).  The sample record gives each of these fields exactly
-// as many columns as it has names, so the record's columns stay under their
-// names whatever the instrument sent.
-extern const char HEADER_OPTODE[];
-extern const char HEADER_CTD_SBE37[];
-extern const char HEADER_CTD_AAND5860[];
-extern const char HEADER_OCR[];
-extern const char HEADER_PUMP[];
-// Number of columns of a column-name text (its tabs).
-int header_columns(const char* names);
+// The column names (HEADER_OPTODE, ...) and header_columns lie with the data
+// fields' table.

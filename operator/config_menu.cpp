@@ -5,12 +5,12 @@
 // menu) stores the record.
 #include "operator/config.h"
 
-#include "app/main.h"
 #include "app/sleep.h"
 #include "board/board_util.h"
 #include "operator/config_headers.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
+#include "records/data_fields.h"
 #include "records/system.h"
 #include "records/system_data.h"
 #include "sampling/ph_calib.h"
@@ -393,142 +393,30 @@ void apply_preset(unsigned char key)
 bool apply_letter(unsigned char key)
 {
     const bool on = key >= 'A' && key <= 'Z';
-    const unsigned char v = on ? 1 : 0;
-    switch (key) {
-    case 'A':
-    case 'a':
-        dcfg(CFG_SAMPLE_NUM) = v;
-        break;
-    case 'B':
-        dcfg(CFG_TIMESTAMP) = 1;
+    if (!on && !(key >= 'a' && key <= 'z')) {
+        return key == '8'; // taken, and does nothing
+    }
+    const DataField* f = data_field_of_letter(static_cast<char>(on ? key : key - ('a' - 'A')));
+    if (f == nullptr) {
+        return true; // a letter without a field does nothing
+    }
+    const auto set = [](uint32_t fields, unsigned char v) {
+        for (unsigned i = 0; i < DATA_CFG_SIZE; ++i) {
+            if ((fields & (uint32_t{1} << i)) != 0) {
+                dcfg(i) = v;
+            }
+        }
+    };
+    if (!on) {
+        set(f->off_clear, 0);
+        return true;
+    }
+    set(f->on_clear, 0);
+    set(f->on_set, 1);
+    if (f->ask == DataAsk::Timestamp) {
         user_select_timestamp();
-        break;
-    case 'b':
-        dcfg(CFG_TIMESTAMP) = 0;
-        break;
-    case 'C':
-    case 'c':
-        dcfg(CFG_VIN_BAT_VOLT) = v;
-        break;
-    case 'D':
-    case 'd':
-        dcfg(CFG_BIAS_BAT_POS) = v;
-        break;
-    case 'E':
-    case 'e':
-        dcfg(CFG_BIAS_BAT_NEG) = v;
-        break;
-    case 'F':
-    case 'f':
-        dcfg(CFG_BRD_TEMP) = v;
-        break;
-    case 'G':
-    case 'g':
-        dcfg(CFG_BRD_HUMIDITY) = v;
-        break;
-    case 'H':
-        dcfg(CFG_V_THERMISTOR) = dcfg(CFG_V_THERMISTOR_STD) = 1;
-        break;
-    case 'h':
-        dcfg(CFG_V_THERMISTOR) = dcfg(CFG_V_THERMISTOR_STD) = 0;
-        dcfg(CFG_CALC_PH_VRSI) = dcfg(CFG_CALC_PH_VRSE) = 0;
-        break;
-    case 'I':
-        dcfg(CFG_CALC_TEMP) = 1;
-        break;
-    case 'i':
-        dcfg(CFG_CALC_TEMP) = 0;
-        dcfg(CFG_CALC_PH_VRSI) = dcfg(CFG_CALC_PH_VRSE) = 0;
-        break;
-    case 'J':
-    case 'j':
-        dcfg(CFG_VRSI) = dcfg(CFG_VRSI_STD) = v;
-        break;
-    case 'K':
-        dcfg(CFG_CALC_PH_VRSI) = dcfg(CFG_V_THERMISTOR) = dcfg(CFG_V_THERMISTOR_STD) = 1;
-        dcfg(CFG_CALC_TEMP) = dcfg(CFG_VRSI) = 1;
-        break;
-    case 'k':
-        dcfg(CFG_CALC_PH_VRSI) = 0;
-        break;
-    case 'L':
-    case 'l':
-        dcfg(CFG_VRSE) = dcfg(CFG_VRSE_STD) = v;
-        break;
-    case 'M':
-        dcfg(CFG_CALC_PH_VRSE) = dcfg(CFG_V_THERMISTOR) = dcfg(CFG_V_THERMISTOR_STD) = 1;
-        dcfg(CFG_CALC_TEMP) = dcfg(CFG_VRSE) = 1;
-        break;
-    case 'm':
-        dcfg(CFG_CALC_PH_VRSE) = 0;
-        break;
-    case 'N':
-        dcfg(CFG_VRSI_BIASED) = 1;
-        break;
-    case 'n':
-        dcfg(CFG_VRSI_BIASED) = dcfg(CFG_VRSI_BIASED_STD) = 0;
-        break;
-    case 'O':
-        dcfg(CFG_VRSI_BIASED_STD) = dcfg(CFG_VRSI_BIASED) = 1;
-        break;
-    case 'o':
-        dcfg(CFG_VRSI_BIASED_STD) = 0;
-        break;
-    case 'P':
-        dcfg(CFG_VRSE_BIASED) = 1;
-        break;
-    case 'p':
-        dcfg(CFG_VRSE_BIASED) = dcfg(CFG_VRSE_BIASED_STD) = 0;
-        break;
-    case 'Q':
-        dcfg(CFG_VRSE_BIASED_STD) = dcfg(CFG_VRSE_BIASED) = 1;
-        break;
-    case 'q':
-        dcfg(CFG_VRSE_BIASED_STD) = 0;
-        break;
-    case 'R':
-    case 'r':
-        dcfg(CFG_V_COUNTER_ELECT) = dcfg(CFG_V_COUNTER_ELECT_STD) = v;
-        break;
-    case 'T':
-    case 't':
-        dcfg(CFG_I_COUNTER) = v;
-        break;
-    case 'U':
-    case 'u':
-        dcfg(CFG_I_SUBSTRATE) = v;
-        break;
-    case 'V':
-        dcfg(CFG_OPTODE) = 1;
-        dcfg(CFG_OCR) = 0;
-        break;
-    case 'v':
-        dcfg(CFG_OPTODE) = 0;
-        break;
-    case 'W':
-        dcfg(CFG_CTD) = 0;
+    } else if (f->ask == DataAsk::Ctd) {
         user_select_ctd();
-        break;
-    case 'w':
-        dcfg(CFG_CTD) = 0;
-        break;
-    case 'X':
-        dcfg(CFG_OCR) = 1;
-        dcfg(CFG_OPTODE) = 0;
-        break;
-    case 'x':
-        dcfg(CFG_OCR) = 0;
-        break;
-    case '8':
-    case 'S':
-    case 's':
-    case 'Y':
-    case 'y':
-    case 'Z':
-    case 'z':
-        break;
-    default:
-        return false;
     }
     return true;
 }

@@ -1,7 +1,7 @@
 // Deployment note prompt of the record editor.
 #include "operator/config.h"
 
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "records/system_data.h"
 
 #include <cstdio>

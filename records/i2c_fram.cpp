@@ -6,7 +6,7 @@
 // and the record's validity marker is the safeguard.
 #include "records/i2c_fram.h"
 
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/system_data.h"
 

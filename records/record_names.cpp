@@ -4,40 +4,30 @@
 // simulator's board tool uses.
 #include "records/record_fields.h"
 
+#include "records/data_fields.h"
+
+namespace {
+
+// The name of the data field at `index` in data_cfg.
+constexpr const char* data_cfg_name(unsigned index)
+{
+    for (const DataField& f : DATA_FIELDS) {
+        if (f.index == index) {
+            return f.name;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+static_assert(DATA_CFG_SIZE == 32);
+#define DATA_CFG_NAMES_4(i) data_cfg_name(i), data_cfg_name(i + 1), data_cfg_name(i + 2), data_cfg_name(i + 3)
 const char* const DATA_CFG_NAMES[DATA_CFG_SIZE] = {
-    "CFG_SAMPLE_NUM",
-    "CFG_TIMESTAMP",
-    "CFG_V_THERMISTOR",
-    "CFG_V_THERMISTOR_STD",
-    "CFG_CALC_TEMP",
-    "CFG_VRSI",
-    "CFG_VRSI_STD",
-    "CFG_CALC_PH_VRSI",
-    "CFG_VRSE",
-    "CFG_VRSE_STD",
-    "CFG_CALC_PH_VRSE",
-    "CFG_VRSI_BIASED",
-    "CFG_VRSI_BIASED_STD",
-    "CFG_VRSE_BIASED",
-    "CFG_VRSE_BIASED_STD",
-    "CFG_V_COUNTER_ELECT",
-    "CFG_V_COUNTER_ELECT_STD",
-    "CFG_I_COUNTER",
-    "CFG_I_SUBSTRATE",
-    "CFG_VIN_BAT_VOLT",
-    "CFG_BIAS_BAT_POS",
-    "CFG_BIAS_BAT_NEG",
-    "CFG_BRD_TEMP",
-    "CFG_BRD_HUMIDITY",
-    "CFG_OPTODE",
-    "CFG_CTD",
-    "CFG_OCR",
-    "CFG_SPARE2",
-    "CFG_SPARE3",
-    "CFG_SPARE4",
-    "CFG_SPARE5",
-    "CFG_SPARE6",
+    DATA_CFG_NAMES_4(0),  DATA_CFG_NAMES_4(4),  DATA_CFG_NAMES_4(8),  DATA_CFG_NAMES_4(12),
+    DATA_CFG_NAMES_4(16), DATA_CFG_NAMES_4(20), DATA_CFG_NAMES_4(24), DATA_CFG_NAMES_4(28),
 };
+#undef DATA_CFG_NAMES_4
 
 const char* const APP_CFG_NAMES[APP_CFG_NAMED] = {
     "APPCFG_SAMPLING_DIAG", "APPCFG_TEMPC_SH_ALG",    "APPCFG_MICROSD_ENABLE",

@@ -2,7 +2,7 @@
 #include "records/system.h"
 
 #include "board/rtc_calendar.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/i2c_fram.h"
 

@@ -5,7 +5,7 @@
 #include "analog/ads1248_iso.h"
 #include "board/board_util.h"
 #include "instruments/ctd_base.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "records/system_data.h"
 #include "sampling/system_calc.h"
 #include "serial/uartstdio.h"

@@ -4,7 +4,7 @@
 #include "analog/adc_onchip.h"
 #include "analog/ads1248_iso.h"
 #include "board/board_util.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "records/system_data.h"
 
 float vbat_from_count(uint32_t count)

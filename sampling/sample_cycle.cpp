@@ -4,17 +4,17 @@
 // build, print and log the tab-separated record.
 #include "analog/adc_onchip.h"
 #include "analog/ads1248_iso.h"
-#include "app/main.h"
 #include "app/sleep.h"
 #include "board/board_util.h"
 #include "board/rtc_calendar.h"
 #include "instruments/ctd_base.h"
 #include "instruments/ocr.h"
 #include "instruments/optode.h"
-#include "operator/config_headers.h"
-#include "operator/line_builder.h"
-#include "operator/user_io.h"
+#include "serial/line_builder.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
+#include "records/data_fields.h"
+#include "records/print_buffer.h"
 #include "records/system.h"
 #include "sampling/sample.h"
 #include "sampling/system_calc.h"
@@ -228,6 +228,34 @@ void add_columns(LineBuilder& rec, const char* text, std::size_t size, int colum
     rec.add("%.*s\t", len - start, text + start);
     for (++tabs; tabs < columns; ++tabs) {
         rec.add("\t");
+    }
+}
+
+// The data fields the configuration selects, in the header's order and
+// under its column names.
+void add_fields(LineBuilder& rec, const SampleValues& val)
+{
+    for (const DataField& f : DATA_FIELDS) {
+        const char* names = data_field_header(f, sys_data.data_cfg[f.index]);
+        if (names == nullptr) {
+            continue;
+        }
+        switch (f.kind) {
+        case DataKind::Count:
+            rec.add(f.format, static_cast<unsigned>(val.*f.count));
+            break;
+        case DataKind::Real:
+            rec.add(f.format, static_cast<double>(val.*f.real));
+            break;
+        case DataKind::Text:
+            rec.add(f.format, (val.*f.text).buf);
+            break;
+        case DataKind::Columns:
+            add_columns(rec, (val.*f.text).buf, (val.*f.text).size, header_columns(names));
+            break;
+        case DataKind::Spare:
+            break;
+        }
     }
 }
 
@@ -482,88 +510,35 @@ void get_sample(int printFlg, int writeFlg)
 
     // 16. The record.
     LineBuilder rec(prnBuf, sizeof prnBuf);
-    if (cfg(CFG_SAMPLE_NUM)) {
-        rec.add("#%07u\t", static_cast<unsigned>(sys_samp.current_sample));
-    }
-    if (sys_data.data_cfg[CFG_TIMESTAMP] == 1 || sys_data.data_cfg[CFG_TIMESTAMP] == 2) {
-        rec.add("%s\t", stamp);
-    }
-    if (cfg(CFG_VIN_BAT_VOLT)) {
-        rec.add("%8.2f\t", static_cast<double>(vbat));
-    }
-    if (cfg(CFG_BIAS_BAT_POS)) {
-        rec.add("%8.2f\t", static_cast<double>(fBiasPos));
-    }
-    if (cfg(CFG_BIAS_BAT_NEG)) {
-        rec.add("%8.2f\t", static_cast<double>(fBiasNeg));
-    }
-    if (cfg(CFG_BRD_TEMP)) {
-        rec.add("%8.2f\t", static_cast<double>(brd_temp));
-    }
-    if (cfg(CFG_BRD_HUMIDITY)) {
-        rec.add("%8u\t", static_cast<unsigned>(humidity));
-    }
-    if (cfg(CFG_V_THERMISTOR)) {
-        rec.add("%8.6f\t", static_cast<double>(vtherm.v));
-    }
-    if (cfg(CFG_V_THERMISTOR_STD)) {
-        rec.add("%8.6f\t", static_cast<double>(vtherm.std));
-    }
-    if (cfg(CFG_CALC_TEMP)) {
-        rec.add("%8.3f\t", static_cast<double>(temp_c));
-    }
-    if (cfg(CFG_VRSI)) {
-        rec.add("%8.6f\t", static_cast<double>(vrsi.v));
-    }
-    if (cfg(CFG_VRSI_STD)) {
-        rec.add("%8.6f\t", static_cast<double>(vrsi.std));
-    }
-    if (cfg(CFG_CALC_PH_VRSI)) {
-        rec.add("%8.3f\t", static_cast<double>(ph_int));
-    }
-    if (cfg(CFG_VRSE)) {
-        rec.add("%8.6f\t", static_cast<double>(vrse.v));
-    }
-    if (cfg(CFG_VRSE_STD)) {
-        rec.add("%8.6f\t", static_cast<double>(vrse.std));
-    }
-    if (cfg(CFG_CALC_PH_VRSE)) {
-        rec.add("%8.3f\t", static_cast<double>(ph_ext));
-    }
-    if (cfg(CFG_VRSI_BIASED)) {
-        rec.add("%8.6f\t", static_cast<double>(vrsi_b.v));
-    }
-    if (cfg(CFG_VRSI_BIASED_STD)) {
-        rec.add("%8.6f\t", static_cast<double>(vrsi_b.std));
-    }
-    if (cfg(CFG_VRSE_BIASED)) {
-        rec.add("%8.6f\t", static_cast<double>(vrse_b.v));
-    }
-    if (cfg(CFG_VRSE_BIASED_STD)) {
-        rec.add("%8.6f\t", static_cast<double>(vrse_b.std));
-    }
-    if (cfg(CFG_V_COUNTER_ELECT)) {
-        rec.add("%8.6f\t", static_cast<double>(vk.v));
-    }
-    if (cfg(CFG_V_COUNTER_ELECT_STD)) {
-        rec.add("%8.6f\t", static_cast<double>(vk.std));
-    }
-    if (cfg(CFG_I_COUNTER)) {
-        rec.add("%8.2f\t", static_cast<double>(ik));
-    }
-    if (cfg(CFG_I_SUBSTRATE)) {
-        rec.add("%8.3f\t", static_cast<double>(ib));
-    }
-    if (ins.optode_on) {
-        add_columns(rec, optode.buf, sizeof optode.buf, header_columns(HEADER_OPTODE));
-    }
-    if (ins.ctd_on) {
-        const char* names = sys_data.data_cfg[CFG_CTD] == 1 ? HEADER_CTD_SBE37 : HEADER_CTD_AAND5860;
-        add_columns(rec, ctd.buf, sizeof ctd.buf, header_columns(names));
-    }
-    if (ins.ocr_on) {
-        add_columns(rec, ocr.buf, sizeof ocr.buf, header_columns(HEADER_OCR));
-    }
+    SampleValues val;
+    val.sample_num = sys_samp.current_sample;
+    val.stamp = {stamp, sizeof stamp};
+    val.vbat = vbat;
+    val.bias_pos = fBiasPos;
+    val.bias_neg = fBiasNeg;
+    val.brd_temp = brd_temp;
+    val.humidity = humidity;
+    val.vtherm = vtherm.v;
+    val.vtherm_std = vtherm.std;
+    val.temp_c = temp_c;
+    val.vrsi = vrsi.v;
+    val.vrsi_std = vrsi.std;
+    val.ph_int = ph_int;
+    val.vrse = vrse.v;
+    val.vrse_std = vrse.std;
+    val.ph_ext = ph_ext;
+    val.vrsi_b = vrsi_b.v;
+    val.vrsi_b_std = vrsi_b.std;
+    val.vrse_b = vrse_b.v;
+    val.vrse_b_std = vrse_b.std;
+    val.vk = vk.v;
+    val.vk_std = vk.std;
+    val.ik = ik;
+    val.ib = ib;
+    val.optode = {optode.buf, sizeof optode.buf};
+    val.ctd = {ctd.buf, sizeof ctd.buf};
+    val.ocr = {ocr.buf, sizeof ocr.buf};
+    add_fields(rec, val);
     if (sys_data.pump_seq_type == 2) {
         add_columns(rec, pumpBuf, sizeof pumpBuf, header_columns(HEADER_PUMP));
     }

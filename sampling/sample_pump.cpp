@@ -4,7 +4,7 @@
 #include "board/board_util.h"
 #include "board/rtc_calendar.h"
 #include "operator/config_headers.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/system_data.h"
 #include "sampling/sample.h"

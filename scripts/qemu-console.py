@@ -47,10 +47,10 @@ def unescape(text):
 
 def readme_menu(source_dir):
     """Lines of the main menu in the README's "What you see" section, with
-    VERSION replaced by FIRMWARE_VERSION_STR of app/version.h."""
-    version = re.search(r'FIRMWARE_VERSION_STR\[\]\s*=\s*"([^"]*)"', open(os.path.join(source_dir, "app/version.h")).read())
+    VERSION replaced by FIRMWARE_VERSION_STR of records/version.h."""
+    version = re.search(r'FIRMWARE_VERSION_STR\[\]\s*=\s*"([^"]*)"', open(os.path.join(source_dir, "records/version.h")).read())
     if not version:
-        raise Failure("app/version.h: FIRMWARE_VERSION_STR not found")
+        raise Failure("records/version.h: FIRMWARE_VERSION_STR not found")
     lines, section, block = [], False, False
     for line in open(os.path.join(source_dir, "README.md")):
         line = line.rstrip("\n")

@@ -3,7 +3,7 @@
 // read with the console line input and split at spaces in place.
 #include "storage/file_shell.h"
 
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "serial/uartstdio.h"
 #include "storage/fatfs/ff.h"

@@ -5,7 +5,7 @@
 
 #include "board/board_util.h"
 #include "board/rtc_calendar.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/system.h"
 #include "records/system_data.h"
@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+
+int microSD_flg;
 
 namespace {
 

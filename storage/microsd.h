@@ -6,6 +6,9 @@
 #include "storage/fatfs/ff.h"
 
 // Sets up SSI0 for the card and registers the volume (mounted on first use).
+// 1 when the card was found and set up at start-up (or later from the menu).
+extern int microSD_flg;
+
 void Init_SDCard();
 // Name of a file system result code ("FR_OK", ..., "UNKNOWN ERROR CODE").
 const char* StringFromFresult(FRESULT fresult);

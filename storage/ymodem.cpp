@@ -6,7 +6,7 @@
 #include "storage/ymodem.h"
 
 #include "board/board_util.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "serial/uartstdio.h"
 #include "storage/fatfs/ff.h"

@@ -19,6 +19,7 @@
 #include "sim/devices/device_counters.h"
 #include "sim/devices/board_services.h"
 #include "sim/devices/card_image.h"
+#include "sim/devices/device_param.h"
 #include "platform/platform.h"
 
 #include <array>
@@ -54,9 +55,11 @@ constexpr uint8_t R1_PARAM = 0x40;
 
 // Card state that outlives a reset of the processor.
 struct Shared {
-    uint64_t sector_writes; // blocks written in this run
-    uint32_t cut_done;      // the power cut has happened
-    uint32_t size_refused;  // the image's size was refused (said once per run)
+    uint64_t sector_writes;  // blocks written in this run
+    uint32_t cut_done;       // the power cut has happened
+    uint32_t size_refused;   // the image's size was refused (said once per run)
+    uint32_t monitor_out;    // the monitor took the card out
+    uint32_t monitor_reject; // the monitor switched the write-reject fault over
 };
 
 bool param_set(const char* key)
@@ -111,7 +114,7 @@ class SdCard : public SpiDevice {
         std::string path = board_path("card.img");
         struct stat st;
         if (stat(path.c_str(), &st) != 0) {
-            uint64_t mib = std::strtoull(param("card_size_mib", "1024").c_str(), nullptr, 10);
+            const uint64_t mib = param_count_or("microSD card", "card_size_mib", 1, 1000000000, 1024);
             std::string err = card_image_create(path, mib != 0 ? mib << 20 : CARD_DEFAULT_BYTES);
             if (!err.empty()) {
                 log("microSD card: %s", err.c_str());
@@ -150,13 +153,13 @@ class SdCard : public SpiDevice {
         }
         busy_init_ = param_set("card_busy_init");
         no_read_token_ = param_set("card_no_read_token");
-        write_reject_ = param_set("card_write_reject");
-        cut_after_ = std::strtoull(param("card_cut_after_writes", "0").c_str(), nullptr, 10);
+        write_reject_ = param_set("card_write_reject") != (shared_->monitor_reject != 0);
+        cut_after_ = param_count_or("microSD card", "card_cut_after_writes", 0, UINT64_MAX, 0);
         present_ = true;
-        std::string removed = param("card_removed_at", "");
-        if (!removed.empty()) {
-            Time at =
-                static_cast<Time>(std::strtod(removed.c_str(), nullptr) * static_cast<double>(NS_PER_S));
+        // Seconds of simulated time; a bad value is logged and the card stays.
+        const double removed = param_number_or("microSD card", "card_removed_at", 0, 1e9, -1);
+        if (removed >= 0) {
+            Time at = static_cast<Time>(removed * static_cast<double>(NS_PER_S));
             if (at <= now()) {
                 present_ = false;
             } else {
@@ -167,6 +170,9 @@ class SdCard : public SpiDevice {
                 });
             }
         }
+        if (shared_->monitor_out != 0) {
+            present_ = false;
+        }
         gpio_watch('A', 3, [this](bool level) {
             if (level) {
                 deselected();
@@ -174,6 +180,19 @@ class SdCard : public SpiDevice {
         });
         return present_;
     }
+
+    // The monitor's commands, in a boot: the card goes or comes back now
+    // (card-detect line and all), the write-reject fault switches.
+    void set_present(bool on)
+    {
+        if (fd_ < 0) {
+            return; // no card fitted in this boot
+        }
+        present_ = on;
+        gpio_drive('L', 5, !on);
+        timeline("card", on ? 1 : 0);
+    }
+    void set_write_reject(bool on) { write_reject_ = on; }
 
     uint32_t spi_exchange(uint32_t mosi) override
     {
@@ -608,6 +627,28 @@ class SdCard : public SpiDevice {
 std::unique_ptr<SdCard> g_card;
 
 } // namespace
+
+bool sdcard_monitor_toggle(bool write_reject, bool* now_on)
+{
+    auto* shared = static_cast<Shared*>(shared_area("sdcard", sizeof(Shared)));
+    if (shared == nullptr) {
+        return false;
+    }
+    if (write_reject) {
+        shared->monitor_reject ^= 1;
+        *now_on = param_set("card_write_reject") != (shared->monitor_reject != 0);
+        if (g_card) {
+            g_card->set_write_reject(*now_on);
+        }
+    } else {
+        shared->monitor_out ^= 1;
+        *now_on = shared->monitor_out == 0;
+        if (g_card) {
+            g_card->set_present(*now_on);
+        }
+    }
+    return true;
+}
 
 // Fits the card (when the run has one) and drives the card-detect line.
 void sdcard_boot()

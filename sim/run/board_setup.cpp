@@ -42,8 +42,7 @@ bool open_board(const RunOptions& opts, bool* new_board)
         h.rtc_seconds = start;
         h.rtc_ref_ns = 0;
         if (!opts.blank) {
-            int why = boot_child(true);
-            if (why != static_cast<int>(BootEnd::Quit)) {
+            if (boot_child(true) != BootEnd::Quit) {
                 log("provisioning the new board failed");
                 return false;
             }

@@ -118,7 +118,7 @@ bool wait_for_boot(pid_t pid, int* status)
 
 } // namespace
 
-int boot_child(bool provision_only)
+BootEnd boot_child(bool provision_only)
 {
     console_flush();
     timeline_flush();
@@ -129,7 +129,7 @@ int boot_child(bool provision_only)
     pid_t pid = fork();
     if (pid < 0) {
         log("fork failed: %s", std::strerror(errno));
-        return static_cast<int>(BootEnd::Quit);
+        return BootEnd::Quit;
     }
     if (pid == 0) {
         // The boot must not outlive the runner (for instance when it is killed).
@@ -153,21 +153,22 @@ int boot_child(bool provision_only)
     int status = 0;
     if (!wait_for_boot(pid, &status)) {
         log("waiting for the firmware process failed: %s", std::strerror(errno));
-        return static_cast<int>(BootEnd::Quit);
+        return BootEnd::Quit;
     }
     clock_take_back();
-    if (WIFEXITED(status) && WEXITSTATUS(status) >= 10 && WEXITSTATUS(status) <= 16) {
-        return WEXITSTATUS(status);
+    if (WIFEXITED(status) && WEXITSTATUS(status) >= static_cast<int>(BootEnd::Hibernate) &&
+        WEXITSTATUS(status) <= static_cast<int>(BootEnd::PowerCycle)) {
+        return static_cast<BootEnd>(WEXITSTATUS(status));
     }
     if (stop_signal() != 0) {
-        return static_cast<int>(BootEnd::Quit); // stopped from outside
+        return BootEnd::Quit; // stopped from outside
     }
     if (WIFSIGNALED(status)) {
         log("firmware process killed by signal %d", WTERMSIG(status));
     } else {
         log("firmware process exited with status %d", WEXITSTATUS(status));
     }
-    return static_cast<int>(BootEnd::Fault);
+    return BootEnd::Fault;
 }
 
 void boot_hard_fault()

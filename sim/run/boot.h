@@ -4,12 +4,13 @@
 // in_fault() (platform/host/chip.h) are defined here.
 #pragma once
 
+#include "platform/host/chip.h"
+
 namespace sim {
 
-// Runner: forks a boot and waits for it to end; returns why it ended (a
-// BootEnd value).  With `provision_only` the boot sets up a new board with
-// the firmware's own code (provision.h) instead of running it.
-int boot_child(bool provision_only);
+// Runner: forks a boot and waits for it to end; returns why it ended.  With `provision_only` the boot sets up
+// a new board with the firmware's own code (provision.h) instead of running it.
+BootEnd boot_child(bool provision_only);
 
 // Inside a boot: the processor takes a hard fault (the firmware's handler
 // runs; the boot ends in it).

@@ -1,7 +1,7 @@
 // Provisioning of a new simulated board through the firmware's own code.
 #include "sim/run/provision.h"
 
-#include "app/version.h"
+#include "records/version.h"
 #include "operator/config.h"
 #include "platform/host/chip.h"
 #include "platform/platform.h"

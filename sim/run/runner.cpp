@@ -10,6 +10,7 @@
 #include "sim/run/boot.h"
 #include "sim/run/energy.h"
 #include "sim/run/input_script.h"
+#include "sim/run/monitor.h"
 #include "sim/run/pacing.h"
 #include "sim/run/run_state.h"
 #include "sim/run/run_stats.h"
@@ -21,10 +22,67 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
 namespace sim {
+
+namespace {
+
+// A descriptor the runner owns until it hands it on (standard output is
+// never closed).
+class OwnedFd {
+  public:
+    explicit OwnedFd(int fd) : fd_(fd) {}
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+    ~OwnedFd()
+    {
+        if (fd_ >= 0 && fd_ != STDOUT_FILENO) {
+            close(fd_);
+        }
+    }
+    int get() const { return fd_; }
+    int release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+  private:
+    int fd_;
+};
+
+struct FileClose {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using OwnedFile = std::unique_ptr<std::FILE, FileClose>;
+
+// Runs `f` when the scope ends: the board folder, the console and the
+// timeline are closed on every way out of the run.
+template <typename F> class AtExit {
+  public:
+    explicit AtExit(F f) : f_(f) {}
+    AtExit(const AtExit&) = delete;
+    AtExit& operator=(const AtExit&) = delete;
+    ~AtExit() { f_(); }
+
+  private:
+    F f_;
+};
+
+OwnedFile open_output(const std::string& path)
+{
+    OwnedFile f(std::fopen(path.c_str(), "w"));
+    if (!f) {
+        log("cannot write %s", path.c_str());
+    }
+    return f;
+}
+
+} // namespace
 
 int run_board(const RunOptions& opts)
 {
@@ -43,61 +101,39 @@ int run_board(const RunOptions& opts)
             return 1;
         }
     }
-    int transcript_fd = STDOUT_FILENO;
+    int fd = STDOUT_FILENO;
     if (!opts.transcript_file.empty()) {
-        transcript_fd = open(opts.transcript_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (transcript_fd < 0) {
+        fd = open(opts.transcript_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0) {
             log("cannot write %s: %s", opts.transcript_file.c_str(), std::strerror(errno));
             return 1;
         }
     }
-    FILE* timeline_file = nullptr;
-    if (!opts.timeline_file.empty()) {
-        timeline_file = std::fopen(opts.timeline_file.c_str(), "w");
-        if (timeline_file == nullptr) {
-            log("cannot write %s", opts.timeline_file.c_str());
-            if (transcript_fd != STDOUT_FILENO) {
-                close(transcript_fd);
-            }
-            return 1;
-        }
-    }
-
-    if (!energy_run_open(opts.params, opts.board_dir, &err)) {
-        log("%s", err.c_str());
-        if (transcript_fd != STDOUT_FILENO) {
-            close(transcript_fd);
-        }
-        if (timeline_file != nullptr) {
-            std::fclose(timeline_file);
-        }
+    OwnedFd transcript(fd);
+    OwnedFile timeline_file;
+    if (!opts.timeline_file.empty() && !(timeline_file = open_output(opts.timeline_file))) {
         return 1;
     }
-    FILE* stats_file = nullptr;
-    if (!opts.stats_file.empty()) {
-        stats_file = std::fopen(opts.stats_file.c_str(), "w");
-        if (stats_file == nullptr) {
-            log("cannot write %s", opts.stats_file.c_str());
-        }
+    OwnedFile stats_file;
+    if (!opts.stats_file.empty() && !(stats_file = open_output(opts.stats_file))) {
+        return 1;
+    }
+    if (!energy_run_open(opts.params, opts.board_dir, &err)) {
+        log("%s", err.c_str());
+        return 1;
     }
 
+    // From here every way out closes the board (last), the console and the
+    // timeline.
+    AtExit board_closed([] { close_board(); });
     bool new_board = false;
-    if ((!opts.stats_file.empty() && stats_file == nullptr) || !open_board(opts, &new_board)) {
-        close_board();
-        if (transcript_fd != STDOUT_FILENO) {
-            close(transcript_fd);
-        }
-        if (timeline_file != nullptr) {
-            std::fclose(timeline_file);
-        }
-        if (stats_file != nullptr) {
-            std::fclose(stats_file);
-        }
+    if (!open_board(opts, &new_board)) {
         return 1;
     }
     stats_run_started();
     run().script = std::move(script);
-    timeline_set(timeline_file);
+    timeline_set(timeline_file.release());
+    AtExit timeline_closed([] { timeline_close(); });
     if (opts.until_s >= 0) {
         run().until = static_cast<Time>(opts.until_s * static_cast<double>(NS_PER_S));
     } else if (!run().script.entries.empty() || opts.console == ConsoleMode::None) {
@@ -106,12 +142,16 @@ int run_board(const RunOptions& opts)
     }
     run().paced = opts.pace;
 
+    // The console owns the transcript from here, opened or not.
     bool transcript_is_console = opts.transcript_file.empty() && opts.console == ConsoleMode::Stdio;
-    if (!console_open(opts.console, transcript_fd, transcript_is_console)) {
-        close_board();
-        console_close();
-        timeline_close();
+    AtExit console_closed([] { console_close(); });
+    if (!console_open(opts.console, transcript.release(), transcript_is_console)) {
         return 1;
+    }
+    // The monitor takes Ctrl-A on a terminal only: the pty carries binary
+    // transfers (YMODEM's block header is that byte).
+    if (opts.console == ConsoleMode::Stdio && isatty(STDIN_FILENO)) {
+        monitor_install();
     }
 
     HibState& hib = run_shared().hib;
@@ -155,25 +195,23 @@ int run_board(const RunOptions& opts)
         hib.hibernating = 0;
         console_transceiver_switched();
         stats_boot_started(cause);
-        int why = boot_child(false);
+        const BootEnd why = boot_child(false);
         stats_boot_ended();
-        if (why != static_cast<int>(BootEnd::Hibernate)) {
+        if (why != BootEnd::Hibernate) {
             // (A boot that hibernates is saved at the top of the loop, with
             // nothing in between: one write per wake.)
             board_folder_save_hib();
         }
         cause = BootCause::PowerOn;
-        if (why == static_cast<int>(BootEnd::Hibernate)) {
+        if (why == BootEnd::Hibernate) {
             console_transceiver_switched();
             hibernating = true;
-        } else if (why == static_cast<int>(BootEnd::SoftwareReset) ||
-                   why == static_cast<int>(BootEnd::ResetButton)) {
-            cause =
-                why == static_cast<int>(BootEnd::SoftwareReset) ? BootCause::SoftwareReset : BootCause::Reset;
+        } else if (why == BootEnd::SoftwareReset || why == BootEnd::ResetButton) {
+            cause = why == BootEnd::SoftwareReset ? BootCause::SoftwareReset : BootCause::Reset;
             continue;
-        } else if (why == static_cast<int>(BootEnd::PowerCycle)) {
+        } else if (why == BootEnd::PowerCycle) {
             hib.raw_status = HIBERNATE_INT_WR_COMPLETE;
-        } else if (why == static_cast<int>(BootEnd::RunOver) || why == static_cast<int>(BootEnd::Quit)) {
+        } else if (why == BootEnd::RunOver || why == BootEnd::Quit) {
             break;
         } else {
             log("the firmware stopped in a fault handler");
@@ -185,9 +223,9 @@ int run_board(const RunOptions& opts)
     board_folder_save_hib();
     console_close();
     timeline_close();
-    if (stats_file != nullptr) {
-        const bool written = stats_write(stats_file, static_cast<double>(wall_elapsed()) / 1e9);
-        if (std::fclose(stats_file) != 0 || !written) {
+    if (stats_file) {
+        const bool written = stats_write(stats_file.get(), static_cast<double>(wall_elapsed()) / 1e9);
+        if (std::fclose(stats_file.release()) != 0 || !written) {
             log("cannot write %s", opts.stats_file.c_str());
             status = status == 0 ? 1 : status;
         }
@@ -198,7 +236,6 @@ int run_board(const RunOptions& opts)
             status = 128 + stop_signal();
         }
     }
-    close_board();
     return status;
 }
 

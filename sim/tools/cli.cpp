@@ -6,6 +6,7 @@
 #include "sim/devices/instruments/instrument.h"
 #include "sim/devices/water.h"
 #include "sim/run/energy.h"
+#include "records/version.h"
 #include "sim/run/input_script.h"
 
 #include <cerrno>
@@ -156,7 +157,16 @@ const char* const USAGE =
     "                       the run; with /HH the N-th byte of hex value HH) is\n"
     "                       lost.  Every injected fault is noted on standard error\n"
     "\n"
+    "Monitor (stdio console on a terminal): Ctrl-A, then a key, goes to the\n"
+    "simulator instead of the firmware: r reset button, p power cycle, c card\n"
+    "out/in, f the card's write-reject fault on/off, s statistics so far (as\n"
+    "--stats) on standard error, q quit, h this list; Ctrl-A Ctrl-A types\n"
+    "Ctrl-A.  A card taken out or a fault switched stays so for the rest of\n"
+    "the run; a hibernating board takes reset and power cycle only once a\n"
+    "key has woken it.\n"
+    "\n"
     "  -h, --help           this text\n"
+    "  --version            the firmware version this simulator runs\n"
     "\n"
     "Simulator messages go to standard error.  Exit status: 0 normal end,\n"
     "1 board or input error, 2 usage error, 3 the firmware stopped in a fault,\n"
@@ -329,6 +339,9 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
         if (a == "-h" || a == "--help") {
             std::fputs(USAGE, stdout);
             return 0;
+        } else if (a == "--version") {
+            std::printf("varve-sim %s\n", FIRMWARE_VERSION_STR);
+            return 0;
         } else if (a == "--board") {
             if (!value(&opts->board_dir))
                 return usage_error("--board needs a folder");
@@ -486,7 +499,7 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
             opts->params["card"] = v;
         } else if (a == "--card-size") {
             if (!value(&v) || !whole_number(v, 36, 1000000000ull)) {
-                return usage_error("--card-size needs a whole number of MiB, at least 36");
+                return usage_error("--card-size needs a whole number of MiB, at least 36, got \"" + v + "\"");
             }
             opts->params["card_size_mib"] = v;
         } else {

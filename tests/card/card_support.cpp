@@ -2,7 +2,9 @@
 
 #include "sim/run/board_body.h"
 #include "sim/run/run_board.h"
+#include "board/board_util.h"
 #include "board/init_TM4C123GH6PGE_144pin.h"
+#include "storage/diskio.h"
 #include "platform/platform.h"
 #include "tests/support/harness.h"
 
@@ -117,6 +119,7 @@ void start_board()
 {
     SysCtlClockSet(SYSCTL_SYSDIV_4 | SYSCTL_USE_PLL | SYSCTL_OSC_MAIN | SYSCTL_XTAL_16MHZ);
     SysTickPeriodSet(SysCtlClockGet() / 1000);
+    board_set_tick_10ms_hook(disk_timerproc);
     SysTickEnable();
     SysTickIntEnable();
     IntMasterEnable();

@@ -212,6 +212,18 @@ TEST(CardDriver, RejectedWritesAndRemovedCardsReportErrors)
     ASSERT_EQ(gone.status, 0);
     EXPECT_NE(gone.report.find("early present=1 read=0"), std::string::npos) << gone.report;
     EXPECT_NE(gone.report.find("late present=0 read=1 write=1"), std::string::npos) << gone.report;
+
+    // A time that is not a number is refused (logged), not read as 0: the
+    // card stays.
+    BodyRun bad = run_body("removed_bad", {{"card_removed_at", "abc"}}, [](Report& r) {
+        start_board();
+        while (seconds() < 0.5) {
+            SysCtlDelay(DELAY_COUNTS_PER_MS * 10);
+        }
+        note(r, "present=%d", uSD_present());
+    });
+    ASSERT_EQ(bad.status, 0);
+    EXPECT_NE(bad.report.find("present=1"), std::string::npos) << bad.report;
 }
 
 TEST(CardDriver, PowerCutAfterTheNthSectorWriteKeepsExactlyThoseWrites)

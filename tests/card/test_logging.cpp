@@ -3,7 +3,7 @@
 // open_append; the files are read back with mtools.
 #include "tests/card/card_support.h"
 
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/platform.h"
 #include "records/system_data.h"
 #include "serial/uartstdio.h"

@@ -1,7 +1,7 @@
 // Console baud rate: a change takes effect at once, bytes then take ten
 // bit-times at the new rate, and the stored rate survives a reset.
 #include "operator/config.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"

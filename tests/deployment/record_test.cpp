@@ -3,8 +3,9 @@
 // file) - on a bench board, calling the sample cycle directly.
 #include "analog/adc_onchip.h"
 #include "app/main.h"
+#include "operator/config_headers.h"
 #include "board/board_util.h"
-#include "operator/line_builder.h"
+#include "serial/line_builder.h"
 #include "sim/devices/analog_world.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"
@@ -17,7 +18,9 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <regex>
+#include <vector>
 
 using deploytest::fields;
 
@@ -118,27 +121,47 @@ TEST_F(Record, RecordOrderIsFixedWhateverTheMeasurementOrder)
     EXPECT_TRUE(std::regex_match(f[6], std::regex(" *0\\.0[0-9]{2}"))) << f[6]; // Ib, nA
 }
 
-TEST_F(Record, FormatsOfTheElectrodeFields)
+// Every board and electrode column, read by its header name as a user
+// reads the data file: its format and, where the simulated water sets it,
+// its value.
+TEST_F(Record, EachColumnReadsAsItsNameSays)
 {
     for (int i = CFG_SAMPLE_NUM; i <= CFG_BRD_HUMIDITY; ++i) {
         sys_data.data_cfg[i] = 1;
     }
+    print_write_data_header(0, 0);
+    const std::vector<std::string> names = fields(record());
+    sys_samp.current_sample = 3;
     get_sample(0, 0);
-    auto f = fields(record());
-    ASSERT_EQ(f.size(), 24u) << record();
-    const std::regex v6("-?[0-9]\\.[0-9]{6}"), v3(" *-?[0-9]+\\.[0-9]{3}"), v2(" *-?[0-9]+\\.[0-9]{2}");
-    // Vtherm, its deviation, temperature, Vrsi, deviation, pH int, Vrse,
-    // deviation, pH ext, the biased pair, Vk and deviation, Ik, Ib.
-    const std::regex* formats[] = {&v6, &v6, &v3, &v6, &v6, &v3, &v6, &v6, &v3,
-                                   &v6, &v6, &v6, &v6, &v6, &v6, &v2, &v3};
-    for (std::size_t i = 0; i < 17; ++i) {
-        EXPECT_TRUE(std::regex_match(f[7 + i], *formats[i])) << "field " << 7 + i << ": '" << f[7 + i] << "'";
+    const std::vector<std::string> values = fields(record());
+    ASSERT_EQ(names.size(), values.size()) << record();
+    std::map<std::string, std::string> v;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::size_t first = names[i].find_first_not_of(' ');
+        v[names[i].substr(first)] = values[i];
     }
-    EXPECT_NEAR(std::stod(f[9]), 12.0, 0.2); // water temperature
+    const std::regex v6(" *-?[0-9]\\.[0-9]{6}"), v3(" *-?[0-9]+\\.[0-9]{3}"), v2(" *-?[0-9]+\\.[0-9]{2}");
+    for (const char* n : {"Vtherm", "Vrsi", "Vrse", "Vrsi_B", "Vk"}) {
+        EXPECT_TRUE(std::regex_match(v[n], v6)) << n << ": '" << v[n] << "'";
+    }
+    for (const char* n : {"VthrmStd", "Vrsi_std", "Vrse_std", "Vk_std"}) {
+        EXPECT_EQ(v[n], "0.000000") << n; // noise off: no spread
+    }
+    for (const char* n : {"TC_Dfet", "pHintEst", "pHextEst", "Ib"}) {
+        EXPECT_TRUE(std::regex_match(v[n], v3)) << n << ": '" << v[n] << "'";
+    }
+    for (const char* n : {"VbatMain", "VbiasPos", "VbiasNeg", "TC_cont", "Ik"}) {
+        EXPECT_TRUE(std::regex_match(v[n], v2)) << n << ": '" << v[n] << "'";
+    }
+    EXPECT_EQ(v["SampNum"], "#0000003");
+    EXPECT_TRUE(
+        std::regex_match(v["MM/DD/YYYY HH:MM:SS"], std::regex("[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9:]{8}")));
+    EXPECT_TRUE(std::regex_match(v["Humidity"], std::regex(" *[0-9]+"))) << v["Humidity"];
+    EXPECT_NEAR(std::stod(v["TC_Dfet"]), 12.0, 0.2); // water temperature
     // pH against both references (the simulated sensor differs a little
     // from the firmware's default calibration).
-    EXPECT_NEAR(std::stod(f[12]), 8.05, 0.15);
-    EXPECT_NEAR(std::stod(f[15]), 8.05, 0.15);
+    EXPECT_NEAR(std::stod(v["pHintEst"]), 8.05, 0.15);
+    EXPECT_NEAR(std::stod(v["pHextEst"]), 8.05, 0.15);
 }
 
 TEST_F(Record, ComputedFieldsMeasureTheirInputsEvenWhenTheseAreNotRecorded)
@@ -338,7 +361,7 @@ TEST_F(Record, ConsoleAndFileByTheFlagsAndTheCardSetting)
     EXPECT_EQ(data_file(), "#0000100\r\n#0000101\r\n");
 }
 
-TEST_F(Record, TimingTraceOfTheSampleTimingTest)
+TEST_F(Record, SampleTimingTestTimesAddUp)
 {
     sys_data.data_cfg[CFG_SAMPLE_NUM] = 1;
     sys_data.data_cfg[CFG_TIMESTAMP] = 1;
@@ -366,20 +389,26 @@ TEST_F(Record, TimingTraceOfTheSampleTimingTest)
                     0),
         0u)
         << trace;
-    // The trace points of the steps that ran, in their order.
-    const char* labels[] = {"Pwr on, init", "Bias Bat    ", "Ib Substrate", "Vtherm      ", "Vrsi        ",
-                            "Onchip ADC  ", "Calc TempC  ", "Calc pH Int ", "format data ", "wait TX     "};
-    std::size_t at = 0;
-    for (const char* label : labels) {
-        std::size_t p = trace.find(std::string("\r\n") + label + " = ", at);
-        ASSERT_NE(p, std::string::npos) << label << "\n" << trace;
-        at = p;
+    // Each trace line "label = since the last, since the start": the times
+    // add up, and the record carries the time of its formatting.
+    const std::regex point("\r\n([A-Za-z ,]{12}) = +([0-9]+), +([0-9]+)");
+    unsigned total = 0, points = 0, formatted = 0;
+    for (auto it = std::sregex_iterator(trace.begin(), trace.end(), point); it != std::sregex_iterator();
+         ++it) {
+        const unsigned since_last = std::stoul((*it)[2]), since_start = std::stoul((*it)[3]);
+        EXPECT_EQ(since_start, total + since_last) << (*it)[1];
+        total = since_start;
+        formatted = (*it)[1] == "format data " ? total : formatted;
+        ++points;
     }
+    EXPECT_GE(points, 8u) << trace;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(
+        trace, m, std::regex("format data  = +[0-9]+, +[0-9]+\r\n#0000001\t.*\t\\(([0-9]+) msec\\)\r\n")))
+        << trace;
+    EXPECT_GE(std::stoul(m[1]), formatted);
     EXPECT_EQ(trace.find("Vrse"), std::string::npos);
     EXPECT_EQ(trace.find("uSD writes"), std::string::npos); // console only
-    // "format data" ends its line; the record carries the total time.
-    EXPECT_TRUE(std::regex_search(trace, std::regex("format data  = +[0-9]+, +[0-9]+\r\n#0000001\t")));
-    EXPECT_TRUE(std::regex_search(trace, std::regex("\t\\([0-9]+ msec\\)\r\n")));
 }
 
 class RecordNoCard : public Record {

@@ -1,7 +1,7 @@
 // The console at its limits: a full receive ring, a ring that has wrapped,
 // time-limited input that must end on time whatever arrives, and output that
 // races the console interrupt.
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"

@@ -1,6 +1,6 @@
 // The buffered serial ports and the console helpers on the simulated UARTs.
 #include "board/board_util.h"
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 #include "platform/host/host_periph.h"
 #include "platform/host/sim_core.h"
 #include "platform/platform.h"

@@ -1,5 +1,5 @@
 // A new simulated board as board QA leaves it, seen in its board folder.
-#include "app/version.h"
+#include "records/version.h"
 #include "records/system_data.h"
 #include "tests/support/harness.h"
 

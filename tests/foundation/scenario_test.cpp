@@ -228,6 +228,9 @@ TEST(BlankBoard, UnprovisionedBoardStartsIdleAndWarnsAboutTheFirmwareVersion)
     EXPECT_NE(
         r.transcript.find("************* ERROR: EEPROM data check failed (firmware upgrade) **************"),
         std::string::npos);
+    // The erased version field reads as such, not as 32 bytes of 0xFF.
+    EXPECT_NE(r.transcript.find("*  QA: none (blank EEPROM), does not match firmware: v"), std::string::npos)
+        << r.transcript;
     EXPECT_EQ(read_sys_samp(o.board_dir).initNum, SYS_SAMP_INIT_NUM);
 }
 

@@ -1,10 +1,16 @@
 // varve-host csv and plot on data files written by the simulated controller.
 #include "tests/host/host_support.h"
+#include "tests/support/harness.h"
 
 #include "records/system_data.h"
 
 #include <cstdint>
 #include <functional>
+#include <csignal>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 using namespace hosttest;
@@ -357,4 +363,72 @@ TEST(CsvColumns, LinesThatAreNotRecordsAreReportedAndSkipped)
     EXPECT_EQ(none.status, 1);
     EXPECT_NE(none.err.find("--header"), std::string::npos);
     EXPECT_EQ(host({"csv", in + ".missing"}).status, 1);
+}
+
+// Both programs name the firmware they belong to, and a refused value is
+// named in the message.
+TEST(CommandLine, VersionAndARefusedValue)
+{
+    const Proc sim = run({VARVE_SIM_BIN, "--version"}, 30);
+    const Proc tool = host({"--version"}, 30);
+    EXPECT_EQ(sim.status, 0);
+    EXPECT_EQ(tool.status, 0) << tool.err;
+    EXPECT_EQ(sim.out.rfind("varve-sim v", 0), 0u) << sim.out;
+    EXPECT_EQ(tool.out.substr(tool.out.find(' ')), sim.out.substr(sim.out.find(' '))) << tool.out;
+    const Proc small = run({VARVE_SIM_BIN, "--card-size", "10"}, 30);
+    EXPECT_EQ(small.status, 2);
+    EXPECT_NE(small.err.find("at least 36, got \"10\""), std::string::npos) << small.err;
+}
+
+// The monitor on a terminal console: Ctrl-A c takes the card out (the file
+// shell then finds none), Ctrl-A Ctrl-A would type Ctrl-A, Ctrl-A q quits.
+TEST(CommandLine, MonitorTakesTheCardOutAndQuits)
+{
+    const std::string board = test::fresh_board_dir("monitor");
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(VARVE_SIM_BIN, VARVE_SIM_BIN, "--board", board.c_str(), "--until", "60", nullptr);
+        _exit(127);
+    }
+    std::string seen;
+    // Reads until `text` has appeared (or 20 s have passed).
+    auto wait_for = [&](const std::string& text) {
+        for (int i = 0; i < 200 && seen.find(text) == std::string::npos; ++i) {
+            struct pollfd p = {master, POLLIN, 0};
+            if (poll(&p, 1, 100) > 0) {
+                char buf[512];
+                const ssize_t n = read(master, buf, sizeof buf);
+                if (n > 0) {
+                    seen.append(buf, static_cast<std::size_t>(n));
+                }
+            }
+        }
+        return seen.find(text) != std::string::npos;
+    };
+    auto type = [&](const std::string& keys) {
+        ASSERT_EQ(write(master, keys.data(), keys.size()), ssize_t(keys.size()));
+    };
+    EXPECT_TRUE(wait_for("Enter Selection: ")) << seen;
+    type("\x01"
+         "c");
+    EXPECT_TRUE(wait_for("monitor: card out")) << seen;
+    type("5\r");
+    EXPECT_TRUE(wait_for("/> ")) << seen;
+    type("ls\r");
+    EXPECT_TRUE(wait_for("Command returned error code FR_NOT_READY")) << seen;
+    type("\x01"
+         "q");
+    EXPECT_TRUE(wait_for("monitor: quit")) << seen;
+    int status = -1;
+    for (int i = 0; i < 100 && waitpid(pid, &status, WNOHANG) == 0; ++i) {
+        usleep(100000);
+    }
+    if (waitpid(pid, &status, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }

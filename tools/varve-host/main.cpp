@@ -1,5 +1,6 @@
 // varve-host: a polled-mode client of the Varve controller on a serial
 // line, and the data file as a CSV table and a plot.
+#include "records/version.h"
 #include "tools/varve-host/data_file.h"
 #include "tools/varve-host/netcdf_file.h"
 #include "tools/varve-host/plot.h"
@@ -24,6 +25,7 @@ const char* const USAGE = "usage: varve-host --port DEV [--baud N] [timing optio
                           "       varve-host csv IN... --out OUT|- [input options]\n"
                           "       varve-host nc IN... OUT.nc [input options]\n"
                           "       varve-host plot IN... OUT.png|OUT.svg [--size WxH] [input options]\n"
+                          "       varve-host --help | --version\n"
                           "\n"
                           "Commands to a controller deployed in polled mode (each one wakes it):\n"
                           "  sample           take a sample (\"ss\", then \"sl\") and print its record\n"
@@ -336,6 +338,10 @@ int main(int argc, char** argv)
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         std::fputs(USAGE, args.empty() ? stderr : stdout);
         return args.empty() ? EXIT_USAGE : EXIT_OK;
+    }
+    if (args[0] == "--version") {
+        std::printf("varve-host %s\n", FIRMWARE_VERSION_STR);
+        return EXIT_OK;
     }
     if (args[0] == "csv") {
         return cmd_csv({args.begin() + 1, args.end()});

@@ -3,6 +3,7 @@
 #include "sim/devices/console/console.h"
 
 #include "sim/devices/console/console_line.h"
+#include "sim/devices/console/console_monitor.h"
 
 #include "platform/host/host_periph.h"
 #include "platform/platform.h"
@@ -311,8 +312,7 @@ bool console_read_input(Time at)
             }
         }
     }
-    console_type(buf, static_cast<std::size_t>(n), at);
-    return true;
+    return console_take_typed(buf, static_cast<std::size_t>(n), at);
 }
 
 // Fault console-noise: the console transceiver's supply switches at every

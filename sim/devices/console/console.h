@@ -45,6 +45,12 @@ bool console_input_full();
 // the operator leaves (Ctrl-] on a stdio console).
 bool console_read_input(Time at);
 
+// The console monitor (terminal and pty consoles): MONITOR_KEY, then one
+// command key, goes to `handler` instead of the firmware (MONITOR_KEY twice
+// types it once).  The handler returns false to end the run.
+constexpr uint8_t MONITOR_KEY = 0x01; // Ctrl-A
+void console_set_monitor(bool (*handler)(uint8_t command));
+
 // The console transceiver's supply switched (a reset, an entry into
 // hibernation): with the console-noise fault, a burst of junk on the line
 // towards the terminal.

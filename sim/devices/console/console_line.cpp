@@ -4,6 +4,7 @@
 #include "sim/devices/console/console_line.h"
 
 #include "sim/devices/board_services.h"
+#include "sim/devices/device_param.h"
 
 #include <cstdlib>
 #include <map>
@@ -35,10 +36,10 @@ DirectionFaults g_in_faults;
 DirectionFaults g_out_faults;
 LineState* g_state = nullptr;
 
-double number(const std::map<std::string, std::string>& params, const std::string& key)
+// A probability per byte; a bad value is logged and the fault stays off.
+double probability(const std::string& key)
 {
-    auto it = params.find(key);
-    return it == params.end() ? 0 : std::strtod(it->second.c_str(), nullptr);
+    return param_number_or("console line", key, 0, 1, 0);
 }
 
 // "N" or "N/HH".
@@ -59,8 +60,8 @@ DirectionFaults faults_of(const char* dir)
     const auto& params = device_params();
     std::string prefix = std::string("console_") + dir + "_";
     DirectionFaults f;
-    f.drop = number(params, prefix + "drop");
-    f.flip = number(params, prefix + "flip");
+    f.drop = probability(prefix + "drop");
+    f.flip = probability(prefix + "flip");
     auto it = params.find(prefix + "lose");
     if (it != params.end()) {
         parse_lose(it->second, &f);
@@ -125,9 +126,7 @@ LineState* state()
         g_state = static_cast<LineState*>(shared_area("console_line", sizeof(LineState)));
     }
     if (g_state != nullptr && g_state->seeded == 0) {
-        const auto& params = device_params();
-        auto it = params.find("seed");
-        uint64_t seed = it == params.end() ? 1 : std::strtoull(it->second.c_str(), nullptr, 10);
+        const uint64_t seed = param_count_or("console line", "seed", 0, UINT64_MAX, 1);
         g_state->in.random = (seed * 0x9E3779B97F4A7C15ull) ^ 0x1F2E3D4C5B6A7988ull;
         g_state->out.random = (seed * 0x9E3779B97F4A7C15ull) ^ 0x0123456789ABCDEFull;
         if (g_state->in.random == 0) {

@@ -1,5 +1,5 @@
 // Console helpers on the buffered console driver and the hibernation clock.
-#include "operator/user_io.h"
+#include "serial/user_io.h"
 
 #include "board/board_util.h"
 #include "board/rtc_calendar.h"

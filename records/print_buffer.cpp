@@ -1,0 +1,3 @@
+#include "records/print_buffer.h"
+
+char prnBuf[1024];
