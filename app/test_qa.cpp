@@ -121,6 +121,35 @@ void qa_card_test()
     }
 }
 
+// The CTD check runs a whole transaction with a real instrument type: the
+// type the board was configured with, or, when it had none, each type in
+// turn until one answers with a reading.  The configuration is left as it
+// was.
+uint32_t qa_ctd_test(unsigned char configured)
+{
+    static const unsigned char TYPES[] = {CTD_TYPE_SBE37, CTD_TYPE_AAND5860};
+    static const char* const NAMES[] = {"SBE37 MicroCat", "Aanderaa 5860"};
+    const unsigned char kept = sys_data.data_cfg[CFG_CTD];
+    uint32_t passed = 0;
+    for (int i = 0; i < 2 && passed == 0; ++i) {
+        if ((configured == CTD_TYPE_SBE37 || configured == CTD_TYPE_AAND5860) && configured != TYPES[i]) {
+            continue;
+        }
+        sys_data.data_cfg[CFG_CTD] = TYPES[i];
+        passed = ctd_qa_test();
+        if (passed != 0) {
+            uprintf("  CTD interface passed (%s)\r\n", NAMES[i]);
+        } else if (configured == TYPES[i]) {
+            uprintf("  CTD interface failed (%s): %s\r\n", NAMES[i], ctd.buf);
+        }
+    }
+    if (passed == 0 && configured != CTD_TYPE_SBE37 && configured != CTD_TYPE_AAND5860) {
+        uprintf("  CTD interface failed: neither an SBE37 MicroCat nor an Aanderaa 5860 answered\r\n");
+    }
+    sys_data.data_cfg[CFG_CTD] = kept;
+    return passed;
+}
+
 void tamb_header(bool withVb)
 {
     if (withVb) {
@@ -261,6 +290,8 @@ void print_qa_report()
 int board_qa_and_init(int initFlg)
 {
     qaData& q = sys_data.qa;
+    // The CTD type the board had before the defaults replace it.
+    const unsigned char ctd_type = sys_data.data_cfg[CFG_CTD];
     uprintf("\r\nQA: ----- EEPROM / sys_data init -----\r\n");
     q.sys_data_init = 0;
     if (microSD_flg == 0) {
@@ -387,10 +418,13 @@ int board_qa_and_init(int initFlg)
     q.optode = 0;
     q.comm_pwr = 0;
     uprintf("\r\nQA: ------- Testing External Instrument interfaces -------\r\n");
-    q.ctd = ctd_qa_test();
-    uprintf(q.ctd != 0 ? "  CTD interface passed\r\n" : "  CTD interface failed\r\n");
+    q.ctd = qa_ctd_test(ctd_type);
     q.optode = optode_qa_test();
-    uprintf(q.optode != 0 ? "  Optode interface passed\r\n" : "  Optode interface failed\r\n");
+    if (q.optode != 0) {
+        uprintf("  Optode interface passed\r\n");
+    } else {
+        uprintf("  Optode interface failed: %s\r\n", optode.buf);
+    }
     uprintf("\r\n");
 
     if (storeSysDataVariables() == 0) {

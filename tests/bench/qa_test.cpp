@@ -88,6 +88,10 @@ TEST(BoardQa, BlankBoardWithTheSimulatorPassesAndIsProvisioned)
         EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
     }
     EXPECT_NE(t.find("Thankyou Ada Tester, your QA time was "), std::string::npos);
+    // No instrument on the bench: neither interface passes.
+    EXPECT_NE(t.find("  CTD interface failed: neither an SBE37 MicroCat nor an Aanderaa 5860 answered\r\n"),
+              std::string::npos);
+    EXPECT_NE(report.find("CTD failed\r\nOptode failed\r\n"), std::string::npos) << report;
 
     // The stored record: defaults plus the QA results.
     systemData d = stored_config(o.board_dir);
@@ -164,4 +168,24 @@ TEST(BoardQa, StoreFaultsFailTheirRowsAndQaGoesOn)
     EXPECT_NE(report.find("EEPROM failed\r\nsys_data NOT initialized, failed\r\n"), std::string::npos)
         << report;
     EXPECT_NE(t.find("Thankyou Di,"), std::string::npos);
+}
+
+TEST(BoardQa, InstrumentChecksTestWhatTheyReport)
+{
+    // The 5860 answers when tried after the SBE37; an optode that sends
+    // nonsense is no pass.
+    auto o = qa_board("qa_instr", "qa-sim");
+    o.params["ctd"] = "aand5860";
+    o.params["optode_port"] = "optode";
+    o.params["optode_fault"] = "garbage";
+    auto r = test::run_script(o, qa_keys("Ed"), 90);
+    const std::string& t = r.transcript;
+    EXPECT_NE(t.find("  CTD interface passed (Aanderaa 5860)\r\n"), std::string::npos) << t;
+    EXPECT_NE(t.find("  Optode interface failed: Optode Err: reply is not numeric"), std::string::npos);
+    const std::string report = between(t, "QA Report:  -----\r\n\r\n", "Thankyou");
+    EXPECT_NE(report.find("CTD passed\r\nOptode failed\r\n"), std::string::npos) << report;
+    const systemData d = stored_config(o.board_dir);
+    EXPECT_EQ(d.qa.ctd, 1u);
+    EXPECT_EQ(d.qa.optode, 0u);
+    EXPECT_EQ(d.data_cfg[CFG_CTD], 0); // the defaults' type is kept
 }
