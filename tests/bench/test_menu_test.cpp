@@ -151,13 +151,16 @@ TEST(TestMenu, PowerOutputKeysSwitchTheirLines)
     EXPECT_EQ(stored_config(o.board_dir).solenoid_hold_pwm, 98u);
 }
 
-TEST(TestMenu, HoldPwmStaysWithinZero)
+TEST(TestMenu, HoldPwmStaysWithinZeroAndTakesEveryKey)
 {
+    // Five quick "P" move the value five steps.
     auto o = board("pwm0", [](systemData& d) { d.solenoid_hold_pwm = 0; });
-    auto r = test::run_script(o,
-                              keys(1, "3\\r") + keys(1, "6\\r") + keys(1, "p\\r") + keys(1, "p") +
-                                  keys(1, "P") + keys(1, "x") + keys(1, "9\\r") + keys(1, "9\\r"),
-                              30);
+    auto r =
+        test::run_script(o,
+                         keys(1, "3\\r") + keys(1, "6\\r") + keys(1, "p\\r") + keys(1, "p") + keys(1, "P") +
+                             keys(1, "PPPPP") + keys(1, "x") + keys(1, "9\\r") + keys(1, "9\\r"),
+                         30);
     EXPECT_NE(r.transcript.find("X to exit\r\n000\b\b\b001"), std::string::npos) << r.transcript;
     EXPECT_EQ(r.transcript.find("\b\b\b000"), std::string::npos);
+    EXPECT_NE(r.transcript.find("\b\b\b005\b\b\b006"), std::string::npos) << r.transcript;
 }
