@@ -206,19 +206,7 @@ int test_sampling_tamb(int qaFlg)
         const bool last = c.pos == 0;
         uprintf(last ? " %.6f" : " %.6f, ", static_cast<double>(v));
         float err = 0.0f;
-        bool bad = false;
-        if (static_cast<double>(v) < c.min) {
-            err = static_cast<float>(static_cast<double>(v) - c.min);
-            bad = true;
-        } else if (last ? v > 1.0f : static_cast<double>(v) > c.max) {
-            err = static_cast<float>(c.max - static_cast<double>(v));
-            bad = true;
-        } else if (!(static_cast<double>(v) >= c.min)) {
-            // Not a number (no reading): fails as well.
-            err = -1.0f;
-            bad = true;
-        }
-        if (bad) {
+        if (tamb_limit_check(static_cast<int>(&c - TAMB), v, &err) != 0) {
             uprintf(" Err ");
             ++errors;
         }
@@ -233,6 +221,38 @@ int test_sampling_tamb(int qaFlg)
     }
     uprintf("\r\n");
     return errors;
+}
+
+int tamb_channel_count()
+{
+    return TAMB_CHANNELS;
+}
+
+const char* tamb_channel_name(int i)
+{
+    return i >= 0 && i < TAMB_CHANNELS ? TAMB[i].name : "";
+}
+
+int tamb_limit_check(int i, float v, float* err)
+{
+    const TambChannel& c = TAMB[i];
+    const bool last = c.pos == 0;
+    *err = 0.0f;
+    if (static_cast<double>(v) < c.min) {
+        *err = static_cast<float>(static_cast<double>(v) - c.min);
+        return 1;
+    }
+    // Vtherm's upper limit is compared in single precision.
+    if (last ? v > 1.0f : static_cast<double>(v) > c.max) {
+        *err = static_cast<float>(c.max - static_cast<double>(v));
+        return 1;
+    }
+    if (!(static_cast<double>(v) >= c.min)) {
+        // Not a number (no reading): fails as well.
+        *err = -1.0f;
+        return 1;
+    }
+    return 0;
 }
 
 void print_qa_report()

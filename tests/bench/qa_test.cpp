@@ -2,12 +2,14 @@
 // analog simulator every analog row passes and the board comes out
 // provisioned; with the water sensor the analog rows fail; with a store
 // fault the matching rows fail and the procedure goes on.
+#include "app/test.h"
 #include "records/system_data.h"
 #include "tests/bench/bench_support.h"
 #include "tests/deployment/deploy_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 using namespace deploytest;
@@ -188,4 +190,35 @@ TEST(BoardQa, InstrumentChecksTestWhatTheyReport)
     EXPECT_EQ(d.qa.ctd, 1u);
     EXPECT_EQ(d.qa.optode, 0u);
     EXPECT_EQ(d.data_cfg[CFG_CTD], 0); // the defaults' type is kept
+}
+
+TEST(BoardQa, LimitTableIsTheDocumentsAtBothSidesOfEachLimit)
+{
+    // The board QA limit table as the board's QA document gives it, in row
+    // order.  Each limit is checked just inside and just outside.
+    struct Limit {
+        const char* name;
+        double min, max;
+    };
+    const Limit doc[] = {
+        {"Vrsi", -0.0565, -0.0535},  {"Vrsi_B", 0.673, 0.679}, {"Vrse", -0.801, -0.786},
+        {"Vrse_B", -0.0705, -0.057}, {"Ik", 0.258, 0.335},     {"Vk", -0.501, -0.498},
+        {"Ib", -0.401, -0.393},      {"Vb", 0.0001, 0.002},    {"Vtherm", 0.992, 1.0},
+    };
+    const double d = 1e-5;
+    ASSERT_EQ(tamb_channel_count(), 9);
+    for (int i = 0; i < 9; ++i) {
+        const Limit& l = doc[i];
+        EXPECT_STREQ(tamb_channel_name(i), l.name);
+        float err = 0.0f;
+        EXPECT_EQ(tamb_limit_check(i, static_cast<float>(l.min - d), &err), 1) << l.name;
+        EXPECT_NEAR(err, -d, 1e-6) << l.name;
+        EXPECT_EQ(tamb_limit_check(i, static_cast<float>(l.min + d), &err), 0) << l.name;
+        EXPECT_EQ(err, 0.0f);
+        EXPECT_EQ(tamb_limit_check(i, static_cast<float>(l.max - d), &err), 0) << l.name;
+        EXPECT_EQ(tamb_limit_check(i, static_cast<float>(l.max + d), &err), 1) << l.name;
+        EXPECT_NEAR(err, -d, 1e-6) << l.name;
+        EXPECT_EQ(tamb_limit_check(i, NAN, &err), 1) << l.name;
+        EXPECT_LT(err, 0.0f);
+    }
 }
