@@ -408,8 +408,11 @@ void hold_pwm_adjust()
     uprintf("s/S to save PWM solenoid hold value, X to exit\r\n");
     uprintf("%03u", value);
     UARTEchoSet(false);
+    // The menu's line is gone; keys typed from here on all count, even
+    // when several arrive at once.
+    UARTFlushRx();
     for (;;) {
-        test_wait_key_or_sleep(TEST_IDLE_S);
+        wait_input_or_sleep(TEST_IDLE_S);
         const int c = UARTgetc();
         if (c == 'P') {
             if (value < 99) {

@@ -23,6 +23,12 @@ int power_output_tests();
 int board_qa_and_init(int initFlg);
 void print_qa_report();
 int test_sampling_tamb(int qaFlg);
+// The analog check's limit table: channels in row order, and one reading
+// checked against channel i's limits (0 within them; 1 outside, with the
+// error in *err: reading - min below, max - reading above, -1 for no number).
+int tamb_channel_count();
+const char* tamb_channel_name(int i);
+int tamb_limit_check(int i, float v, float* err);
 void test_24bit_adc_mux();
 
 // The QA file name for a local calendar date: "qaMMDDYY.txt".  `name` holds

@@ -40,21 +40,28 @@ struct TambChannel {
 
 constexpr int TAMB_CHANNELS = 9;
 
-void tamb_table(TambChannel* t)
+// The limit table in flash: a copy on the stack would cost its 504 bytes on
+// the deepest stack path (the converter menu's ambient display).
+#define QA_FIELDS(f) &sys_data.qa.f, &sys_data.qa.f##_std, &sys_data.qa.f##_err
+const TambChannel TAMB[TAMB_CHANNELS] = {
+    {"Vrsi", 3, 1, 6, 1, 5, -0.0565, -0.0535, QA_FIELDS(Vrsi), false},
+    {"Vrsi_B", 3, 1, 5, 1, 20, 0.673, 0.679, nullptr, nullptr, nullptr, false},
+    {"Vrse", 0, 1, 6, 1, 5, -0.801, -0.786, QA_FIELDS(Vrse), false},
+    {"Vrse_B", 0, 1, 5, 1, 20, -0.0705, -0.057, nullptr, nullptr, nullptr, false},
+    {"Ik", 1, 1, 5, 4, 5, 0.258, 0.335, QA_FIELDS(Ik), false},
+    {"Vk", 1, 1, 6, 4, 5, -0.501, -0.498, QA_FIELDS(Vk), false},
+    {"Ib", 2, 1, 6, 1, 5, -0.401, -0.393, QA_FIELDS(Ib), false},
+    {"Vb", 2, 5, 6, 1, 5, 0.0001, 0.002, QA_FIELDS(Vb), true},
+    {"Vtherm", 0, 0, 6, 1, 5, 0.992, 1.0, QA_FIELDS(Vtherm), false},
+};
+#undef QA_FIELDS
+
+// Whether the analog check rows measure Vb: in board QA with the menu level
+// at 1; in the converter menu's display also with diagnostics on, whose
+// limits and header then show the nine channels.
+bool tamb_with_vb(int qaFlg)
 {
-    qaData& q = sys_data.qa;
-    const TambChannel table[TAMB_CHANNELS] = {
-        {"Vrsi", 3, 1, 6, 1, 5, -0.0565, -0.0535, &q.Vrsi, &q.Vrsi_std, &q.Vrsi_err, false},
-        {"Vrsi_B", 3, 1, 5, 1, 20, 0.673, 0.679, nullptr, nullptr, nullptr, false},
-        {"Vrse", 0, 1, 6, 1, 5, -0.801, -0.786, &q.Vrse, &q.Vrse_std, &q.Vrse_err, false},
-        {"Vrse_B", 0, 1, 5, 1, 20, -0.0705, -0.057, nullptr, nullptr, nullptr, false},
-        {"Ik", 1, 1, 5, 4, 5, 0.258, 0.335, &q.Ik, &q.Ik_std, &q.Ik_err, false},
-        {"Vk", 1, 1, 6, 4, 5, -0.501, -0.498, &q.Vk, &q.Vk_std, &q.Vk_err, false},
-        {"Ib", 2, 1, 6, 1, 5, -0.401, -0.393, &q.Ib, &q.Ib_std, &q.Ib_err, false},
-        {"Vb", 2, 5, 6, 1, 5, 0.0001, 0.002, &q.Vb, &q.Vb_std, &q.Vb_err, true},
-        {"Vtherm", 0, 0, 6, 1, 5, 0.992, 1.0, &q.Vtherm, &q.Vtherm_std, &q.Vtherm_err, false},
-    };
-    std::memcpy(t, table, sizeof table);
+    return sys_data.app_cfg[APPCFG_MENU_LEVEL] == 1 || (qaFlg == 0 && sys_data.diag == 1);
 }
 
 // Prints a stored text field that need not be terminated.
@@ -121,6 +128,35 @@ void qa_card_test()
     }
 }
 
+// The CTD check runs a whole transaction with a real instrument type: the
+// type the board was configured with, or, when it had none, each type in
+// turn until one answers with a reading.  The configuration is left as it
+// was.
+uint32_t qa_ctd_test(unsigned char configured)
+{
+    static const unsigned char TYPES[] = {CTD_TYPE_SBE37, CTD_TYPE_AAND5860};
+    static const char* const NAMES[] = {"SBE37 MicroCat", "Aanderaa 5860"};
+    const unsigned char kept = sys_data.data_cfg[CFG_CTD];
+    uint32_t passed = 0;
+    for (int i = 0; i < 2 && passed == 0; ++i) {
+        if ((configured == CTD_TYPE_SBE37 || configured == CTD_TYPE_AAND5860) && configured != TYPES[i]) {
+            continue;
+        }
+        sys_data.data_cfg[CFG_CTD] = TYPES[i];
+        passed = ctd_qa_test();
+        if (passed != 0) {
+            uprintf("  CTD interface passed (%s)\r\n", NAMES[i]);
+        } else if (configured == TYPES[i]) {
+            uprintf("  CTD interface failed (%s): %s\r\n", NAMES[i], ctd.buf);
+        }
+    }
+    if (passed == 0 && configured != CTD_TYPE_SBE37 && configured != CTD_TYPE_AAND5860) {
+        uprintf("  CTD interface failed: neither an SBE37 MicroCat nor an Aanderaa 5860 answered\r\n");
+    }
+    sys_data.data_cfg[CFG_CTD] = kept;
+    return passed;
+}
+
 void tamb_header(bool withVb)
 {
     if (withVb) {
@@ -150,10 +186,8 @@ void qa_file_name(uint32_t rtc_seconds, char* name)
 
 int test_sampling_tamb(int qaFlg)
 {
-    TambChannel table[TAMB_CHANNELS];
-    tamb_table(table);
     const int trials = qaFlg > 0 ? 5 : 1;
-    const bool withVb = sys_data.app_cfg[APPCFG_MENU_LEVEL] == 1;
+    const bool withVb = tamb_with_vb(qaFlg);
     int errors = 0;
     if (qaFlg > 0) {
         sys_data.qa.Vb = 0.0f;
@@ -162,7 +196,7 @@ int test_sampling_tamb(int qaFlg)
     }
     printCurrentTime();
     uprintf(", ");
-    for (const TambChannel& c : table) {
+    for (const TambChannel& c : TAMB) {
         if (c.vb && !withVb) {
             continue;
         }
@@ -172,19 +206,7 @@ int test_sampling_tamb(int qaFlg)
         const bool last = c.pos == 0;
         uprintf(last ? " %.6f" : " %.6f, ", static_cast<double>(v));
         float err = 0.0f;
-        bool bad = false;
-        if (static_cast<double>(v) < c.min) {
-            err = static_cast<float>(static_cast<double>(v) - c.min);
-            bad = true;
-        } else if (last ? v > 1.0f : static_cast<double>(v) > c.max) {
-            err = static_cast<float>(c.max - static_cast<double>(v));
-            bad = true;
-        } else if (!(static_cast<double>(v) >= c.min)) {
-            // Not a number (no reading): fails as well.
-            err = -1.0f;
-            bad = true;
-        }
-        if (bad) {
+        if (tamb_limit_check(static_cast<int>(&c - TAMB), v, &err) != 0) {
             uprintf(" Err ");
             ++errors;
         }
@@ -199,6 +221,38 @@ int test_sampling_tamb(int qaFlg)
     }
     uprintf("\r\n");
     return errors;
+}
+
+int tamb_channel_count()
+{
+    return TAMB_CHANNELS;
+}
+
+const char* tamb_channel_name(int i)
+{
+    return i >= 0 && i < TAMB_CHANNELS ? TAMB[i].name : "";
+}
+
+int tamb_limit_check(int i, float v, float* err)
+{
+    const TambChannel& c = TAMB[i];
+    const bool last = c.pos == 0;
+    *err = 0.0f;
+    if (static_cast<double>(v) < c.min) {
+        *err = static_cast<float>(static_cast<double>(v) - c.min);
+        return 1;
+    }
+    // Vtherm's upper limit is compared in single precision.
+    if (last ? v > 1.0f : static_cast<double>(v) > c.max) {
+        *err = static_cast<float>(c.max - static_cast<double>(v));
+        return 1;
+    }
+    if (!(static_cast<double>(v) >= c.min)) {
+        // Not a number (no reading): fails as well.
+        *err = -1.0f;
+        return 1;
+    }
+    return 0;
 }
 
 void print_qa_report()
@@ -235,11 +289,12 @@ void print_qa_report()
     const uint8_t level = sys_data.app_cfg[APPCFG_MENU_LEVEL];
     uprintf("\tADCerr  \t Vrsi   \tVrsiStd \tVrsiErr \t  Vrse  \tVrseStd \tVrseErr \tVtherm  "
             "\tVthrmStd\tVthrmErr");
-    if (level == 0) {
+    // Above level 1 the row is that of level 0 (no Vb), and so is its header.
+    if (level != 1) {
         uprintf("\t  Ik    \t Ik_std \t Ik_err \t  Vk    \t Vk_std \t Vk_err \t   Ib   \t  Ib_std\t Ib_err "
                 "\t Vbias+ "
                 "\t  Vbias-\r\n");
-    } else if (level == 1) {
+    } else {
         uprintf("\t  Ik    \t Ik_std \t Ik_err \t  Vk    \t Vk_std \t Vk_err \t   Ib   \t  Ib_std\t Ib_err "
                 "\t   Vb   "
                 "\t  Vb_std \t Vb_err \t Vbias+ \t Vbias-\r\n");
@@ -261,6 +316,8 @@ void print_qa_report()
 int board_qa_and_init(int initFlg)
 {
     qaData& q = sys_data.qa;
+    // The CTD type the board had before the defaults replace it.
+    const unsigned char ctd_type = sys_data.data_cfg[CFG_CTD];
     uprintf("\r\nQA: ----- EEPROM / sys_data init -----\r\n");
     q.sys_data_init = 0;
     if (microSD_flg == 0) {
@@ -387,10 +444,13 @@ int board_qa_and_init(int initFlg)
     q.optode = 0;
     q.comm_pwr = 0;
     uprintf("\r\nQA: ------- Testing External Instrument interfaces -------\r\n");
-    q.ctd = ctd_qa_test();
-    uprintf(q.ctd != 0 ? "  CTD interface passed\r\n" : "  CTD interface failed\r\n");
+    q.ctd = qa_ctd_test(ctd_type);
     q.optode = optode_qa_test();
-    uprintf(q.optode != 0 ? "  Optode interface passed\r\n" : "  Optode interface failed\r\n");
+    if (q.optode != 0) {
+        uprintf("  Optode interface passed\r\n");
+    } else {
+        uprintf("  Optode interface failed: %s\r\n", optode.buf);
+    }
     uprintf("\r\n");
 
     if (storeSysDataVariables() == 0) {
@@ -512,13 +572,11 @@ void all_channels_display()
     uprintf("\r\n\r\n    Date Time,         Vrsi,      Vrsi_B,    Vrse,       Vrse_B,      Ik,         Vk,   "
             "      Ib,  "
             "      Vb,     VTherm\r\n");
-    TambChannel table[TAMB_CHANNELS];
-    tamb_table(table);
     while (UARTRxBytesAvail() == 0) {
         const unsigned long start = Timer_10ms(0);
         printCurrentTime();
         uprintf(", ");
-        for (const TambChannel& c : table) {
+        for (const TambChannel& c : TAMB) {
             ADS1248_gpio_ADG1609_mux(c.mux);
             delay_msec(10);
             const double v = static_cast<double>(pollADS1248_iso(c.pos, c.neg, 1, 1, c.sps));
@@ -540,14 +598,12 @@ void all_channels_display()
 
 void tamb_display()
 {
-    TambChannel table[TAMB_CHANNELS];
-    tamb_table(table);
-    const bool nine = sys_data.diag == 1;
+    const bool nine = tamb_with_vb(0);
     uprintf("\r\n\r\n");
     for (int row = 0; row < 2; ++row) {
         uprintf(row == 0 ? "               MIN:" : "               MAX:");
         bool first = true;
-        for (const TambChannel& c : table) {
+        for (const TambChannel& c : TAMB) {
             if (c.vb && !nine) {
                 continue;
             }

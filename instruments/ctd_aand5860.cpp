@@ -159,7 +159,7 @@ bool ctd_Aand5860_parseData()
         ctd.condo = cond;
         ctd.tempC = temp;
         ctd.salt = sal;
-        sys_samp.sensor_sal = sal;
+        ctd_use_salinity(sal);
         return true;
     }
     uprintf("\r\nError:  sscanf for parsing Aanderaa 5860 does not return 7 args.  ctd.type = %u.  TempC and "

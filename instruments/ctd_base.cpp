@@ -12,7 +12,10 @@
 #include "serial/uart4.h"
 #include "serial/uartstdio.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 ctdDriver ctd;
 
@@ -95,6 +98,53 @@ int ctd_fail(const char* text)
 uint32_t wait_ctdRx(uint32_t maxWait_10msTick)
 {
     return wait_port_rx<ctd_rxBytesAvail>(maxWait_10msTick, "wait_ctdRx");
+}
+
+void ctd_use_salinity(float sal)
+{
+    if (sal >= CTD_SAL_MIN && sal <= CTD_SAL_MAX) {
+        sys_samp.sensor_sal = sal;
+        return;
+    }
+    sys_samp.sensor_sal = sys_data.default_sal;
+    char note[48];
+    std::snprintf(note, sizeof note, " Sal out of %d-%d, pH uses %.3f", static_cast<int>(CTD_SAL_MIN),
+                  static_cast<int>(CTD_SAL_MAX), static_cast<double>(sys_data.default_sal));
+    instrument_text_append(ctd.buf, note);
+}
+
+bool ctd_blank_field(const char* begin, const char* end)
+{
+    for (; begin < end; ++begin) {
+        if (*begin != ' ') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ctd_number_field(const char* begin, const char* end, float* out)
+{
+    char text[24];
+    while (begin < end && *begin == ' ') {
+        ++begin;
+    }
+    while (end > begin && end[-1] == ' ') {
+        --end;
+    }
+    const std::size_t len = static_cast<std::size_t>(end - begin);
+    if (len == 0 || len >= sizeof text) {
+        return false;
+    }
+    std::memcpy(text, begin, len);
+    text[len] = '\0';
+    char* stop = nullptr;
+    const float v = std::strtof(text, &stop);
+    if (stop != text + len || !std::isfinite(v)) {
+        return false;
+    }
+    *out = v;
+    return true;
 }
 
 void ctd_print_buf()

@@ -66,6 +66,20 @@ uint32_t wait_ctdRx(uint32_t maxWait_10msTick);
 bool ctd_microCat_parseData();
 bool ctd_Aand5860_parseData();
 
+// Salinity range, PSU, in which the seawater model of the external pH
+// holds; an instrument's value outside it is not used for the pH.
+constexpr float CTD_SAL_MIN = 2.0f;
+constexpr float CTD_SAL_MAX = 42.0f;
+// Takes the parsed salinity for this sample's external pH: outside
+// CTD_SAL_MIN..CTD_SAL_MAX the configured default salinity is used instead,
+// and a note saying so is added to the end of buf (the record's text).
+void ctd_use_salinity(float sal);
+// True when [begin, end) is one number, blanks around it allowed.
+bool ctd_number_field(const char* begin, const char* end, float* out);
+// True when [begin, end) holds nothing but blanks.
+bool ctd_blank_field(const char* begin, const char* end);
+
+// Runs one whole transaction with the configured type.
 uint32_t ctd_qa_test();
 void ctd_print_buf();
 void ctd_microCat_comm_test();

@@ -107,20 +107,38 @@ int ctd_microCat_step(int ctdState)
 }
 
 // "tttt.tttt, cc.ccccc, sss.ssss, dd mmm yyyy, hh:mm:ss" with the commas
-// already turned into tabs: temperature, conductivity, salinity and the two
-// words of the date and time (read and discarded).
+// already turned into tabs: exactly five fields, the first three whole
+// numbers (temperature, conductivity, salinity), then the date and the time
+// (not empty; read and discarded).  A reply of another shape - salinity
+// output off (four fields), pressure on (six), an empty field - is no
+// reading: taking numbers by position from it would store the wrong
+// quantity as salinity.
 bool ctd_microCat_parseData()
 {
-    float temp = 0.0f;
-    float cond = 0.0f;
-    float sal = 0.0f;
-    char date[16];
-    char time[16];
-    int n = std::sscanf(ctd.buf, "%f\t%f\t%f\t%15s\t%15s", &temp, &cond, &sal, date, time);
-    if (n == 5 && std::isfinite(temp) && std::isfinite(sal)) {
-        ctd.tempC = temp;
-        ctd.salt = sal;
-        sys_samp.sensor_sal = sal;
+    float value[3] = {0.0f, 0.0f, 0.0f};
+    bool ok = true;
+    int field = 0;
+    const char* start = ctd.buf;
+    for (;;) {
+        const char* end = start;
+        while (*end != '\0' && *end != '\t') {
+            ++end;
+        }
+        if (field < 3) {
+            ok = ok && ctd_number_field(start, end, &value[field]);
+        } else if (field < 5) {
+            ok = ok && !ctd_blank_field(start, end);
+        }
+        ++field;
+        if (*end == '\0') {
+            break;
+        }
+        start = end + 1;
+    }
+    if (ok && field == 5) {
+        ctd.tempC = value[0];
+        ctd.salt = value[2];
+        ctd_use_salinity(value[2]);
         return true;
     }
     uprintf("\r\nError:  sscanf for parsing MicroCat does not return 5 args.  ctd.state = %d.  TempC and "

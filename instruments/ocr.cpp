@@ -102,7 +102,7 @@ int frame_body()
         got = true;
         unsigned char c = ocr_getc();
         if (c == '\n' || c == '\r') {
-            ocr.buf[ocr.bufIndx] = '\0';
+            instrument_text_end(ocr.buf, ocr.bufIndx);
             ocr.old_tick10ms = tick_now();
             return ST_OCR_DONE;
         }

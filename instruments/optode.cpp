@@ -10,7 +10,9 @@
 #include "serial/uart3.h"
 #include "serial/uartstdio.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 optodeDriver optode;
 
@@ -250,13 +252,48 @@ uint32_t wait_optodeRx(uint32_t maxWait_10msTick)
     return wait_port_rx<optode_rxBytesAvail>(maxWait_10msTick, "wait_optodeRx");
 }
 
+bool optode_reply_numeric(const char* text)
+{
+    int fields = 0;
+    const char* p = text;
+    for (;;) {
+        while (*p == '\t' || *p == ' ') {
+            ++p;
+        }
+        if (*p == '\0') {
+            break;
+        }
+        char* stop = nullptr;
+        const double v = std::strtod(p, &stop);
+        if (stop == p || (*stop != '\t' && *stop != ' ' && *stop != '\0') || !std::isfinite(v)) {
+            return false;
+        }
+        // Product and serial numbers are whole numbers.
+        if (fields < 2 && v != static_cast<double>(static_cast<long>(v))) {
+            return false;
+        }
+        ++fields;
+        p = stop;
+    }
+    return fields >= 3;
+}
+
 uint32_t optode_qa_test()
 {
     int st = optode_stateMachine(ST_OPTODE_INIT);
     while (st != 0) {
         st = optode_stateMachine(st);
     }
-    return optode.state != -1 ? 1 : 0;
+    if (optode.state == -1) {
+        return 0;
+    }
+    // A reply that is not the instrument's numeric line is no pass.
+    if (!optode_reply_numeric(optode.buf)) {
+        instrument_text_set(optode.buf,
+                            "Optode Err: reply is not numeric, check its setup (enable text off)");
+        return 0;
+    }
+    return 1;
 }
 
 void optode_print_buf()

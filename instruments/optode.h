@@ -46,7 +46,12 @@ int optode_stateMachine(int optodeState);
 // Waits for a received byte: returns the ticks elapsed, or maxWait_10msTick
 // on time-out (0 = no limit).
 uint32_t wait_optodeRx(uint32_t maxWait_10msTick);
+// A whole transaction; 1 when it ended with a reply that is the
+// instrument's numeric line (optode_reply_numeric), else 0.
 uint32_t optode_qa_test();
+// True for a line of at least three numbers separated by tabs or blanks,
+// the first two whole (product and serial number).
+bool optode_reply_numeric(const char* text);
 void optode_print_buf();
 void optode_comm_test();
 void optode_serial_analyzer();

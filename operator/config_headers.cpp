@@ -18,6 +18,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -396,9 +397,18 @@ int print_write_metadata_header(uint32_t /*currentTime*/, uint32_t printFlg, uin
     out.line("// Offset Ib:    \t%f\r\n", static_cast<double>(d.offset_Ib));
     char ftext[64];
     char ctext[64];
+    char number[32];
     auto coefficient = [&](const char* name, double value) {
-        std::snprintf(ftext, sizeof ftext, "// S-H %-10s\t%f\r\n", name, value);
-        std::snprintf(ctext, sizeof ctext, "// s-h %-10s\t%f\r\n", name, value);
+        // The fewest significant digits that read back as the stored value:
+        // temperatures recomputed from the file must match the record's.
+        for (int digits = 6; digits <= 17; ++digits) {
+            std::snprintf(number, sizeof number, "%.*g", digits, value);
+            if (std::strtod(number, nullptr) == value) {
+                break;
+            }
+        }
+        std::snprintf(ftext, sizeof ftext, "// S-H %-10s\t%s\r\n", name, number);
+        std::snprintf(ctext, sizeof ctext, "// s-h %-10s\t%s\r\n", name, number);
         out.line2(ftext, ctext);
     };
     if (d.app_cfg[APPCFG_TEMPC_SH_ALG] == 0) {

@@ -87,7 +87,13 @@ bool parse_double(const char* text, double* v)
 // --- Set clock -----------------------------------------------------------------
 void set_clock()
 {
-    sys_data.GMT = yesOrNoMenuChoice("\r\n\r\nIs time GMT? (Y/N) [N]? ", 0) != 0 ? 1 : 0;
+    // Enter keeps the flag the clock was set with; the prompt shows it.
+    const int gmt = sys_data.GMT != 0 ? 1 : 0;
+    sys_data.GMT =
+        yesOrNoMenuChoice(gmt != 0 ? "\r\n\r\nIs time GMT? (Y/N) [Y]? " : "\r\n\r\nIs time GMT? (Y/N) [N]? ",
+                          gmt) != 0
+            ? 1
+            : 0;
     const uint32_t t = getDateAndTime();
     if (t == 0) {
         return;

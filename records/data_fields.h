@@ -110,7 +110,7 @@ struct DataField {
 inline constexpr DataChoice TIMESTAMP_CHOICES[] = {
     {0, nullptr, ""},
     {1, "     MM/DD/YYYY HH:MM:SS\t", ""},
-    {2, "Epoch millisec\t", ",  Epoch millisec\r\n"},
+    {2, "Epoch millisec\t", ",  Epoch millisec"},
 };
 inline constexpr DataChoice CTD_CHOICES[] = {
     {0, nullptr, ""},

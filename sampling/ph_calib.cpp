@@ -145,9 +145,9 @@ float read_channel(uint32_t mux, int pos, uint32_t trials, uint32_t sps)
     return pollADS1248_iso(pos, 6, static_cast<int>(trials), 1, static_cast<int>(sps));
 }
 
-// One CTD transaction.  Ctrl-X abandons it (temperature and salinity 0 for
-// this reading); other input is left for the key that ends the readings.
-void ctd_transaction(bool* key_hit)
+// One CTD transaction.  Ctrl-X abandons it; other input is left for the key
+// that ends the readings.  True when the CTD gave a reading.
+bool ctd_transaction(bool* key_hit)
 {
     int state = ST_CTD_INIT;
     while (state != 0) {
@@ -157,15 +157,18 @@ void ctd_transaction(bool* key_hit)
             ctd.tempC = 0.0f;
             ctd.salt = 0.0f;
             ctd_close();
-            return;
+            return false;
         }
         if (UARTRxBytesAvail() > 0) {
             *key_hit = true;
         }
     }
+    return ctd.state == 0 && ctd.type != 0;
 }
 
 // Takes readings until a key is hit; returns the mean thermistor voltage.
+// A reading whose CTD transaction failed or was abandoned is shown but not
+// averaged: its temperature and salinity would count as 0.
 void measure_until_key(int* header_count, float* vtherm)
 {
     // At least one reading is taken after each key, so that the averages
@@ -179,8 +182,15 @@ void measure_until_key(int* header_count, float* vtherm)
         const float vext = read_channel(MUX_VRSE, 1, sys_data.Vrse_trials, sys_data.Vrse_sps);
         const float vth = pollADS1248_iso(0, 6, static_cast<int>(sys_data.Vtherm_trials), 1,
                                           static_cast<int>(sys_data.Vtherm_sps));
-        s_tempC = DuraFET_temp(vth, sys_data.TCOffset);
-        ctd_transaction(&key_hit);
+        const bool ctd_ok = ctd_transaction(&key_hit);
+        if (!ctd_ok) {
+            uprintf("\r\n%8.5f\t        \t%8.5f\t        \t%8.5f\t        \tCTD reading failed, not averaged",
+                    static_cast<double>(vint), static_cast<double>(vext), static_cast<double>(vth));
+            if (UARTRxBytesAvail() > 0) {
+                key_hit = true;
+            }
+            continue;
+        }
         s_tempC = ctd.tempC;
         s_salt = ctd.salt;
         const float reading[Q_COUNT] = {vint, vext, vth, s_tempC, s_salt};
@@ -210,7 +220,8 @@ void measure_until_key(int* header_count, float* vtherm)
 }
 
 // Automatic branch: measures until the operator accepts the averages.
-void automatic_values(float* vtherm)
+// False when no reading succeeded.
+bool automatic_values(float* vtherm)
 {
     std::memset(&s_stats, 0, sizeof s_stats);
     int header_count = HEADER_EVERY;
@@ -222,6 +233,12 @@ void automatic_values(float* vtherm)
     UARTFlushRx();
     for (;;) {
         measure_until_key(&header_count, vtherm);
+        if (s_stats.taken == 0) {
+            uprintf("\r\n\r\nNo CTD reading succeeded: nothing to average, check the MicroCAT");
+            closeADS1248_iso();
+            ctd_close();
+            return false;
+        }
         const Ring* q = s_stats.q;
         uprintf("\r\n\r\nAverage of last %d values", s_stats.taken);
         s_Vint = q[Q_VINT].mean;
@@ -243,6 +260,14 @@ void automatic_values(float* vtherm)
     }
     closeADS1248_iso();
     ctd_close();
+    return true;
+}
+
+// Ranges the configuration menu enforces for the constants (key 4).
+bool in_config_ranges(const PhCalResult& r, float tc_offset)
+{
+    return r.k0int >= -2.0f && r.k0int <= 2.0f && r.k0ext >= -2.0f && r.k0ext <= 2.0f &&
+           tc_offset >= -400.0f && tc_offset <= 400.0f;
 }
 
 } // namespace
@@ -281,7 +306,10 @@ void ph_calib()
     float tc_offset = sys_data.TCOffset;
     if (automatic) {
         float vtherm = 0.0f;
-        automatic_values(&vtherm);
+        if (!automatic_values(&vtherm)) {
+            uprintf("\r\nStored calibration constants kept");
+            return;
+        }
         tc_offset = s_tempC - DuraFET_temp(vtherm, 0.0f);
     } else {
         manual_values();
@@ -293,6 +321,11 @@ void ph_calib()
     if (!std::isfinite(r.k0int) || !std::isfinite(r.k0ext) || !std::isfinite(tc_offset)) {
         uprintf(
             "\r\n\r\nCalibration values are not finite (check bath salinity and temperature): not stored");
+        return;
+    }
+    if (!in_config_ranges(r, tc_offset)) {
+        uprintf("\r\n\r\nCalibration values outside the configuration's ranges (k0 -2 to 2, TCOffset -400 to "
+                "400): not stored");
         return;
     }
     if (yesOrNoMenuChoice("\r\n\r\nAccept and store calibration values(Y/N) [N]? ", 0) != 0) {

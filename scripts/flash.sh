@@ -74,10 +74,21 @@ if [ ! -f "$image" ]; then
   echo "flash: image $image not found; build it with: cmake --preset target && cmake --build --preset target" >&2
   exit 1
 fi
+# Only the image kind the tool takes: anything else (a map file, an ELF
+# given to lm4flash) would be written to flash as it is.
 case "$tool:$image" in
-  lm4flash:*.elf) echo "flash: lm4flash writes a raw image (firmware.bin), not $image" >&2; exit 1 ;;
-  openocd:*.bin) echo "flash: use firmware.elf with OpenOCD (it carries the load addresses), not $image" >&2; exit 1 ;;
+  lm4flash:*.bin) ;;
+  lm4flash:*) echo "flash: lm4flash writes a raw image (firmware.bin), not $image" >&2; exit 1 ;;
+  openocd:*.elf) ;;
+  openocd:*) echo "flash: use firmware.elf with OpenOCD (it carries the load addresses), not $image" >&2; exit 1 ;;
 esac
+# The raw image is made from the ELF by the build: one older than the ELF
+# beside it is left from an earlier build.
+elf=${image%.bin}.elf
+if [ "$tool" = lm4flash ] && [ -f "$elf" ] && [ "$elf" -nt "$image" ]; then
+  echo "flash: $image is older than $elf (a stale image); build again: cmake --build --preset target" >&2
+  exit 1
+fi
 if ! [[ "$timeout_s" =~ ^[1-9][0-9]*$ ]]; then
   echo "flash: FLASH_TIMEOUT must be a whole number of seconds, not '$timeout_s'" >&2
   exit 2

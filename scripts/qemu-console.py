@@ -198,6 +198,9 @@ def run_exchange(qemu, steps, menu, allowed, strict):
             if strict:
                 check_lines(qemu.output[qemu.pos:at], allowed, f"before {arg!r} (exchange line {number})")
             qemu.pos = at + len(arg)
+        elif kind == "through":
+            qemu.read_until(lambda: arg in qemu.output[qemu.pos:], f"{arg!r} (exchange line {number})")
+            qemu.pos = qemu.output.index(arg, qemu.pos) + len(arg)
         elif kind == "menu":
             last = menu[-1]
             qemu.read_until(lambda: last in qemu.output[qemu.pos:], f"main menu (exchange line {number})")
@@ -221,7 +224,7 @@ def read_exchange(path):
         if not line.strip() or line.startswith("#"):
             continue
         kind, _, arg = line.partition(" ")
-        if kind not in ("send", "expect", "menu"):
+        if kind not in ("send", "expect", "through", "menu"):
             raise Failure(f"{path}:{number}: unknown step {kind!r}")
         steps.append((number, (kind, unescape(arg))))
     return steps

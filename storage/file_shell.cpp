@@ -141,7 +141,16 @@ void viewFiles()
     for (;;) {
         wait_tx_room(LINE_TX_ROOM);
         uprintf("\r\n%s> ", g_cCwdBuf);
-        getUserInput(g_cCmdBuf, sizeof g_cCmdBuf);
+        // Read one byte more than the command buffer holds: a line that
+        // fills it did not fit, and what is left of it may name another
+        // file or folder (a cut "KEEP.TXT" is "KEEP.T"), so it is not run.
+        static char line[sizeof g_cCmdBuf + 1];
+        if (getUserInput(line, sizeof line) >= static_cast<int>(sizeof g_cCmdBuf)) {
+            uprintf("Line longer than %u characters: not run\r\n",
+                    static_cast<unsigned>(sizeof g_cCmdBuf - 1));
+            continue;
+        }
+        std::memcpy(g_cCmdBuf, line, sizeof g_cCmdBuf);
         int status = CmdLineProcess(g_cCmdBuf);
         if (status == CMDLINE_BAD_CMD) {
             uprintf("Bad command!\r\n");

@@ -288,6 +288,16 @@ int finish_file()
     return -1;
 }
 
+// Files of the current batch already stored: the receiver reports them
+// when the batch stops early, since they are on the card.
+struct BatchDone {
+    int files;
+    char first[RX_NAME_MAX + 1];
+    char last[RX_NAME_MAX + 1];
+    uint32_t last_size;
+};
+BatchDone s_done;
+
 int receive_abort(int reason)
 {
     wait_consoleTx();
@@ -326,6 +336,12 @@ int receive_abort(int reason)
         f_close(&FileObject);
         f_unlink(RX_TEMP_NAME);
     }
+    if (s_done.files == 1) {
+        uprintf("Stored before the stop: %s\r\n", s_done.first);
+    } else if (s_done.files > 1) {
+        uprintf("Stored before the stop: %d files, %s to %s in the order sent\r\n", s_done.files,
+                s_done.first, s_done.last);
+    }
     UARTEchoSet(true);
     return 0;
 }
@@ -336,6 +352,20 @@ int receive_abort(int reason)
 int answer(int seconds)
 {
     return getchar_timed(seconds);
+}
+
+// An answer of the receiver where a cancel may come: a CAN followed by a
+// second CAN within a second is RECEIVER_CANCEL; after a lone CAN the next
+// byte is the answer (the CAN was noise).
+constexpr int RECEIVER_CANCEL = -2;
+int answer_or_cancel(int seconds)
+{
+    int c = answer(seconds);
+    if (c != CAN) {
+        return c;
+    }
+    c = answer(1);
+    return c == CAN ? RECEIVER_CANCEL : c;
 }
 
 // After a refused block: waits until the receiver has been quiet for a
@@ -579,14 +609,33 @@ int ymodem_send(int argc, char* argv[])
         wait_consoleTx();
         UARTFlushRx();
 
+        // A receiver's cancel (CAN CAN) ends the send in every phase, the
+        // handshake and the header included.
         bool ready = false;
-        for (int i = 0; i < HANDSHAKE_TRIES && !ready; ++i) {
+        bool cancelled = false;
+        for (int i = 0; i < HANDSHAKE_TRIES && !ready && !cancelled; ++i) {
             send_byte(CRC_REQUEST);
-            ready = byte_within(HANDSHAKE_WAIT_TICKS) == CRC_REQUEST;
+            int a = byte_within(HANDSHAKE_WAIT_TICKS);
+            if (a == CAN) {
+                const int b = answer(1);
+                a = b == CAN ? RECEIVER_CANCEL : b;
+            }
+            ready = a == CRC_REQUEST;
+            cancelled = a == RECEIVER_CANCEL;
         }
-        for (int i = 0; ready && !sent && i < HEADER_TRIES; ++i) {
+        for (int i = 0; ready && !sent && !cancelled && i < HEADER_TRIES; ++i) {
             send_packet0(base_name(filename), size);
-            if (answer(ANSWER_TIMEOUT_S) != ACK || answer(ANSWER_TIMEOUT_S) != CRC_REQUEST) {
+            int a = answer_or_cancel(ANSWER_TIMEOUT_S);
+            if (a == ACK) {
+                a = answer_or_cancel(ANSWER_TIMEOUT_S);
+                if (a == CRC_REQUEST) {
+                    a = ACK;
+                } else if (a != RECEIVER_CANCEL) {
+                    a = -1;
+                }
+            }
+            cancelled = a == RECEIVER_CANCEL;
+            if (a != ACK) {
                 continue;
             }
             // A failed transfer is reported by the abort's own line.
@@ -623,6 +672,7 @@ int ymodem_receive(int /*argc*/, char* /*argv*/[])
     // Protocol bytes bypass the console ring: let the text go first.
     wait_consoleTx();
     s_rx = RxFile{};
+    s_done = BatchDone{};
 
     // Ask for CRC mode once a second until the sender starts.
     bool started = false;
@@ -637,9 +687,6 @@ int ymodem_receive(int /*argc*/, char* /*argv*/[])
     uint32_t block_count = 0; // blocks accepted in the current file, header included
     int cancel_pairs = 0;
     int bad_blocks = 0;
-    int files = 0;
-    char last_name[RX_NAME_MAX + 1] = "";
-    uint32_t last_size = 0;
     uint32_t progress_at = HibernateRTCGet();
 
     for (;;) {
@@ -675,12 +722,12 @@ int ymodem_receive(int /*argc*/, char* /*argv*/[])
                         send_byte(ACK);
                         settle_line();
                         UARTEchoSet(true);
-                        if (files == 1) {
-                            uprintf("\r\nReceived: %s, %lu bytes\r\n", last_name,
-                                    static_cast<unsigned long>(last_size));
-                        } else if (files > 1) {
-                            uprintf("\r\nReceived %d files, the last: %s, %lu bytes\r\n", files, last_name,
-                                    static_cast<unsigned long>(last_size));
+                        if (s_done.files == 1) {
+                            uprintf("\r\nReceived: %s, %lu bytes\r\n", s_done.last,
+                                    static_cast<unsigned long>(s_done.last_size));
+                        } else if (s_done.files > 1) {
+                            uprintf("\r\nReceived %d files, the last: %s, %lu bytes\r\n", s_done.files,
+                                    s_done.last, static_cast<unsigned long>(s_done.last_size));
                         }
                         return 0;
                     }
@@ -730,9 +777,11 @@ int ymodem_receive(int /*argc*/, char* /*argv*/[])
                     return receive_abort(reason);
                 }
                 if (block_count > 0) {
-                    ++files;
-                    std::strcpy(last_name, s_rx.name);
-                    last_size = s_rx.written;
+                    if (++s_done.files == 1) {
+                        std::strcpy(s_done.first, s_rx.name);
+                    }
+                    std::strcpy(s_done.last, s_rx.name);
+                    s_done.last_size = s_rx.written;
                 }
                 progress_at = HibernateRTCGet();
                 send_byte(ACK);

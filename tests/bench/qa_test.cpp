@@ -2,12 +2,14 @@
 // analog simulator every analog row passes and the board comes out
 // provisioned; with the water sensor the analog rows fail; with a store
 // fault the matching rows fail and the procedure goes on.
+#include "app/test.h"
 #include "records/system_data.h"
 #include "tests/bench/bench_support.h"
 #include "tests/deployment/deploy_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 using namespace deploytest;
@@ -88,6 +90,10 @@ TEST(BoardQa, BlankBoardWithTheSimulatorPassesAndIsProvisioned)
         EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
     }
     EXPECT_NE(t.find("Thankyou Ada Tester, your QA time was "), std::string::npos);
+    // No instrument on the bench: neither interface passes.
+    EXPECT_NE(t.find("  CTD interface failed: neither an SBE37 MicroCat nor an Aanderaa 5860 answered\r\n"),
+              std::string::npos);
+    EXPECT_NE(report.find("CTD failed\r\nOptode failed\r\n"), std::string::npos) << report;
 
     // The stored record: defaults plus the QA results.
     systemData d = stored_config(o.board_dir);
@@ -164,4 +170,55 @@ TEST(BoardQa, StoreFaultsFailTheirRowsAndQaGoesOn)
     EXPECT_NE(report.find("EEPROM failed\r\nsys_data NOT initialized, failed\r\n"), std::string::npos)
         << report;
     EXPECT_NE(t.find("Thankyou Di,"), std::string::npos);
+}
+
+TEST(BoardQa, InstrumentChecksTestWhatTheyReport)
+{
+    // The 5860 answers when tried after the SBE37; an optode that sends
+    // nonsense is no pass.
+    auto o = qa_board("qa_instr", "qa-sim");
+    o.params["ctd"] = "aand5860";
+    o.params["optode_port"] = "optode";
+    o.params["optode_fault"] = "garbage";
+    auto r = test::run_script(o, qa_keys("Ed"), 90);
+    const std::string& t = r.transcript;
+    EXPECT_NE(t.find("  CTD interface passed (Aanderaa 5860)\r\n"), std::string::npos) << t;
+    EXPECT_NE(t.find("  Optode interface failed: Optode Err: reply is not numeric"), std::string::npos);
+    const std::string report = between(t, "QA Report:  -----\r\n\r\n", "Thankyou");
+    EXPECT_NE(report.find("CTD passed\r\nOptode failed\r\n"), std::string::npos) << report;
+    const systemData d = stored_config(o.board_dir);
+    EXPECT_EQ(d.qa.ctd, 1u);
+    EXPECT_EQ(d.qa.optode, 0u);
+    EXPECT_EQ(d.data_cfg[CFG_CTD], 0); // the defaults' type is kept
+}
+
+TEST(BoardQa, LimitTableIsTheDocumentsAtBothSidesOfEachLimit)
+{
+    // The board QA limit table as the board's QA document gives it, in row
+    // order.  Each limit is checked just inside and just outside.
+    struct Limit {
+        const char* name;
+        double min, max;
+    };
+    const Limit doc[] = {
+        {"Vrsi", -0.0565, -0.0535},  {"Vrsi_B", 0.673, 0.679}, {"Vrse", -0.801, -0.786},
+        {"Vrse_B", -0.0705, -0.057}, {"Ik", 0.258, 0.335},     {"Vk", -0.501, -0.498},
+        {"Ib", -0.401, -0.393},      {"Vb", 0.0001, 0.002},    {"Vtherm", 0.992, 1.0},
+    };
+    const double d = 1e-5;
+    ASSERT_EQ(tamb_channel_count(), 9);
+    for (int i = 0; i < 9; ++i) {
+        const Limit& l = doc[i];
+        EXPECT_STREQ(tamb_channel_name(i), l.name);
+        float err = 0.0f;
+        EXPECT_EQ(tamb_limit_check(i, static_cast<float>(l.min - d), &err), 1) << l.name;
+        EXPECT_NEAR(err, -d, 1e-6) << l.name;
+        EXPECT_EQ(tamb_limit_check(i, static_cast<float>(l.min + d), &err), 0) << l.name;
+        EXPECT_EQ(err, 0.0f);
+        EXPECT_EQ(tamb_limit_check(i, static_cast<float>(l.max - d), &err), 0) << l.name;
+        EXPECT_EQ(tamb_limit_check(i, static_cast<float>(l.max + d), &err), 1) << l.name;
+        EXPECT_NEAR(err, -d, 1e-6) << l.name;
+        EXPECT_EQ(tamb_limit_check(i, NAN, &err), 1) << l.name;
+        EXPECT_LT(err, 0.0f);
+    }
 }

@@ -152,13 +152,46 @@ TEST(TestMenu, PowerOutputKeysSwitchTheirLines)
     EXPECT_EQ(stored_config(o.board_dir).solenoid_hold_pwm, 98u);
 }
 
-TEST(TestMenu, HoldPwmStaysWithinZero)
+TEST(TestMenu, HoldPwmStaysWithinZeroAndTakesEveryKey)
 {
+    // Five quick "P" move the value five steps.
     auto o = board("pwm0", [](systemData& d) { d.solenoid_hold_pwm = 0; });
-    auto r = test::run_script(o,
-                              keys(1, "3\\r") + keys(1, "6\\r") + keys(1, "p\\r") + keys(1, "p") +
-                                  keys(1, "P") + keys(1, "x") + keys(1, "9\\r") + keys(1, "9\\r"),
-                              30);
+    auto r =
+        test::run_script(o,
+                         keys(1, "3\\r") + keys(1, "6\\r") + keys(1, "p\\r") + keys(1, "p") + keys(1, "P") +
+                             keys(1, "PPPPP") + keys(1, "x") + keys(1, "9\\r") + keys(1, "9\\r"),
+                         30);
     EXPECT_NE(r.transcript.find("X to exit\r\n000\b\b\b001"), std::string::npos) << r.transcript;
     EXPECT_EQ(r.transcript.find("\b\b\b000"), std::string::npos);
+    EXPECT_NE(r.transcript.find("\b\b\b005\b\b\b006"), std::string::npos) << r.transcript;
+}
+
+TEST(TestMenu, HeadersAboveLevelOneMatchTheirRows)
+{
+    // Menu level 2 with diagnostics: the converter menu's ambient display
+    // shows nine limits, nine header columns and nine values a row; the QA
+    // report's header is a line of its own before the data row.
+    auto o = board("level2", level(2, 1));
+    auto r = test::run_script(o,
+                              keys(1, "3\\r") + keys(1, "8\\r") + keys(1, "X\\r") + keys(11, "\\r") +
+                                  keys(1, "9\\r") + keys(1, "R\\r") + keys(1, "9\\r"),
+                              60);
+    const std::string& t = r.transcript;
+    const std::string amb = between(t, "               MIN:", "Test pH (24bit ADC and Mux) Menu");
+    std::vector<std::string> rows;
+    for (const auto& l : lines(amb)) {
+        if (l.find("MIN:") != std::string::npos || l.find("MAX:") != std::string::npos) {
+            EXPECT_EQ(test::count(l, ",  "), 8) << l;
+        } else if (l.find("Date Time,") != std::string::npos) {
+            EXPECT_EQ(test::count(l, ","), 9) << l;
+        } else if (l.size() > 17 && l[2] == '/' && l[5] == '/') {
+            rows.push_back(l);
+        }
+    }
+    ASSERT_GE(rows.size(), 2u) << amb;
+    rows.pop_back(); // the key may cut the last row short
+    for (const auto& row : rows) {
+        EXPECT_EQ(test::count(row, ","), 9) << row;
+    }
+    EXPECT_NE(t.find("\t Vbias+ \t  Vbias-\r\n\t    0   \t"), std::string::npos) << t;
 }

@@ -171,3 +171,41 @@ TEST(Calibration, EarlyAcceptanceAveragesOnlyTheReadingsTaken)
     EXPECT_NEAR(value_after(cal, "\r\nVint = "), row_vint, 1e-5);
     EXPECT_NEAR(value_after(cal, "\r\nMicroCAT Salinity = "), 34.1, 0.01);
 }
+
+TEST(Calibration, AutomaticBranchAveragesOnlyTheCtdReadingsThatSucceeded)
+{
+    // Ctrl-X abandons the first CTD reading; the later ones are averaged.
+    auto o = bath("calskip");
+    auto script =
+        typed({"1", "5", "7.85", "y"}) + keys(2.5, "\\x18") + keys(12, "\\r") + typed({"y", "n", "9"}, 3);
+    auto r = test::run_script(o, script, 60);
+    const std::string cal = after_last(r.transcript, "Place DuraFET and MicroCAT");
+    EXPECT_EQ(test::count(cal, "\tCTD reading failed, not averaged"), 1) << cal;
+    EXPECT_NEAR(value_after(cal, "\r\nMicroCAT Temperature = "), 14.0, 0.01) << cal;
+    EXPECT_NEAR(value_after(cal, "\r\nMicroCAT Salinity = "), 34.1, 0.01);
+
+    // No CTD reading at all: nothing is offered for storage.
+    auto s = bath("calsilent");
+    s.params["ctd_fault"] = "silent";
+    auto rs = test::run_script(s, typed({"1", "5", "7.85", "y"}) + keys(6, "\\r") + typed({"9"}, 3), 40);
+    const std::string none = after_last(rs.transcript, "Place DuraFET and MicroCAT");
+    EXPECT_NE(none.find("\r\n\r\nNo CTD reading succeeded: nothing to average, check the MicroCAT\r\nStored "
+                        "calibration constants kept"),
+              std::string::npos)
+        << none;
+    EXPECT_EQ(none.find("Eo Int @ 25C"), std::string::npos);
+    EXPECT_FLOAT_EQ(stored_config(s.board_dir).TCOffset, 0.0f);
+}
+
+TEST(Calibration, ResultOutsideTheEditorsRangesIsNotOffered)
+{
+    // pH 14 at Vrsi -2 V gives k0int below -2, which key 4 would refuse.
+    auto o = board("calrange");
+    auto r = test::run_script(o, typed({"1", "5", "14", "", "-2", "-0.8", "20", "35", "9"}), 30);
+    EXPECT_NE(r.transcript.find("Calibration values outside the configuration's ranges (k0 -2 to 2, TCOffset "
+                                "-400 to 400): not stored"),
+              std::string::npos)
+        << r.transcript;
+    EXPECT_EQ(r.transcript.find("Accept and store calibration values"), std::string::npos);
+    EXPECT_FLOAT_EQ(stored_config(o.board_dir).k0int, -0.4f);
+}

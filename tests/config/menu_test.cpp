@@ -260,4 +260,10 @@ TEST(ConfigMenu, ClockFileNameAndInitials)
     EXPECT_EQ(d.GMT, 1);
     EXPECT_STREQ(d.fileName, "averyveryverylo"); // cut at 15 characters
     EXPECT_STREQ(d.user, "ABCDEFG");
+
+    // Enter at both questions keeps the clock and its GMT flag.
+    auto o2 = o;
+    auto r2 = test::run_script(o2, typed({"1", "1", "", "", "9"}), 20);
+    EXPECT_NE(r2.transcript.find("\r\n\r\nIs time GMT? (Y/N) [Y]? "), std::string::npos) << r2.transcript;
+    EXPECT_EQ(stored_config(o.board_dir).GMT, 1);
 }

@@ -241,7 +241,7 @@ TEST_F(Headers, MetadataOfTheDefaultConfiguration)
         "// Deploy time:   \t2026/01/15 12:00:01\r\n"
         "// Time zone:       \tLocal\r\n"
         "// TCOffset:     \t0.000000\r\n",
-        "// s-h c0        \t340.981986\r\n// s-h c1        \t-0.000091\r\n",
+        "// s-h c0        \t340.9819863\r\n// s-h c1        \t-9.10257e-05\r\n",
         "// Version Info: \tv4.1.2 Varve revB\r\n// File name:     \tnoname.txt\r\n// User initials: "
         "\tabc\r\n",
         "// Deploy note:   \tmooring B\r\n// A -- Sample Num               = 1\r\n",
@@ -277,10 +277,13 @@ TEST_F(Headers, MetadataPumpVariantsAndTimeZone)
               std::string::npos)
         << out;
     EXPECT_NE(out.find("// Time zone:       \tGMT\r\n"), std::string::npos);
-    EXPECT_NE(out.find("// s-h A         \t0.002109\r\n// s-h B         \t0.000080\r\n"
-                       "// s-h C         \t0.000001\r\n// Version"),
-              std::string::npos);
-    EXPECT_NE(out.find("// B -- MM/DD/YYYY HH:MM:SS      = 2,  Epoch millisec\r\n\r\n// C --"),
+    // Coefficients that read back as the stored values.
+    EXPECT_NE(out.find("// s-h A         \t0.002108508173\r\n// s-h B         \t7.979204727e-05\r\n"
+                       "// s-h C         \t6.535076315e-07\r\n// Version"),
+              std::string::npos)
+        << out;
+    // Every line of the field listing is a metadata line.
+    EXPECT_NE(out.find("// B -- MM/DD/YYYY HH:MM:SS      = 2,  Epoch millisec\r\n// C --"),
               std::string::npos);
     EXPECT_NE(out.find("// W -- Conductivity             = 2,  Aanderaa 5860\r\n"), std::string::npos);
 

@@ -326,6 +326,39 @@ TEST(Deployment, StopEndsTheDeploymentAtAConsoleWake)
     EXPECT_EQ(stored_progress(o.board_dir).state, IDLE);
 }
 
+TEST(Deployment, ASecondDeploymentStartsItsOwnProgress)
+{
+    // Deployed (12:00:01), stopped at 12:02:31 after three samples, deployed
+    // again at 12:02:34 on the same board: the second deployment numbers its
+    // samples from 0 with its own schedule, and "gdata" starts after its own
+    // metadata.
+    auto o = board("redeploy", timed(60));
+    auto r = test::run_script(
+        o, start_keys("one") + keys(148, "x") + keys(1, "stop\\r") + keys(3, "2\\r") + keys(1, "two\\r"),
+        420);
+    const std::string file = card_file(o.board_dir, "noname.txt");
+    const std::size_t second = file.find("// Deploy note:   \ttwo\r\n");
+    ASSERT_NE(second, std::string::npos) << file;
+    auto first_recs = records(file.substr(0, second));
+    auto recs = records(file.substr(second));
+    ASSERT_EQ(first_recs.size(), 3u) << file;
+    ASSERT_EQ(recs.size(), 5u) << file.substr(second);
+    for (std::size_t i = 0; i < recs.size(); ++i) {
+        EXPECT_EQ(recs[i].substr(0, 8), "#000000" + std::to_string(i)) << recs[i];
+    }
+    // The first sample a few seconds after the start (12:02:34), the next a
+    // period after the start: not on the first deployment's schedule.
+    const int start = 12 * 3600 + 2 * 60 + 34;
+    EXPECT_GE(seconds_of_day(record_time(recs[0])) - start, 2);
+    EXPECT_LE(seconds_of_day(record_time(recs[0])) - start, 6);
+    EXPECT_GE(seconds_of_day(record_time(recs[1])) - start, 60);
+    EXPECT_LE(seconds_of_day(record_time(recs[1])) - start, 62);
+    const systemSamplingData s = stored_progress(o.board_dir);
+    EXPECT_EQ(s.current_sample, 5u);
+    EXPECT_GT(s.next_gdata_fptr, second);
+    EXPECT_LE(s.next_gdata_fptr, file.find(recs[0]));
+}
+
 TEST(Deployment, RefusedWithoutACard)
 {
     auto o = board("no-card", timed(600));

@@ -357,6 +357,22 @@ TEST(Shell, TokenizerLimits)
     EXPECT_EQ(ls.find("D3.TXT"), std::string::npos) << ls;
 }
 
+TEST(Shell, LineLongerThanTheBufferRunsNothing)
+{
+    // 63 characters fit and run; at 64 the cut line would remove "DATA.TX".
+    std::string board = prepared_board("longline");
+    const std::string fits = "mv" + std::string(45, ' ') + "DATA.TXT DATA.TX";
+    const std::string over = "rm" + std::string(54, ' ') + "DATA.TXT";
+    ASSERT_EQ(fits.size(), 63u);
+    ASSERT_EQ(over.size(), 64u);
+    Keys k;
+    k.line(fits).line(over).line("ls");
+    std::string t = run_shell(board, k);
+    EXPECT_EQ(output_of(t, fits), "");
+    EXPECT_EQ(output_of(t, over), "Line longer than 63 characters: not run\r\n");
+    EXPECT_NE(output_of(t, "ls").find("  DATA.TX\r\n"), std::string::npos) << t;
+}
+
 TEST(Shell, CommandsWithoutTheirArgumentsAreRefused)
 {
     std::string board = prepared_board("missing");

@@ -234,6 +234,58 @@ TEST(YmodemWire, TheReceiversCancelEndsTheSendAtOnce)
         << wire.substr(wire.size() > 60 ? wire.size() - 60 : 0);
 }
 
+TEST(YmodemWire, TheReceiversCancelBeforeTheDataEndsTheSendToo)
+{
+    // A cancel pair in answer to the header, and one in place of the
+    // receiver's 'C': no header goes out again (or at all).
+    std::string host = new_host_dir("wire-early-cancel");
+    write_bytes(host + "/a", pattern(300));
+    std::string hdr = header("A.BIN", "300");
+    struct Case {
+        const char* name;
+        std::string first;
+        int headers;
+    };
+    for (const Case& c : {Case{"header", "C", 1}, Case{"handshake", "\x18\x18", 0}}) {
+        std::string board = new_board(std::string("wire-early-cancel-") + c.name);
+        put_on_card(board, host + "/a", "A.BIN");
+        Timed t;
+        t.keys(1, "ys A.BIN\\r"); // at 2 s
+        t.at(1.5, c.first);
+        t.at(0.2, "\x18\x18");
+        t.keys(2, "pwd\\r");
+        std::string wire = run(board, t, "ys A.BIN", 9);
+        EXPECT_EQ(count_of(wire, hdr), c.headers) << c.name;
+        EXPECT_NE(wire.find("\nYmodem aborted\n\r\n/> pwd\n\r/\r\n\r\n/> "), std::string::npos)
+            << c.name << ": " << wire.substr(wire.size() > 60 ? wire.size() - 60 : 0);
+    }
+}
+
+TEST(YmodemWire, ABatchStoppedAtABadNameSaysWhatWasStored)
+{
+    // One or two good files, then a name the card cannot take.
+    for (const std::vector<std::string>& names :
+         {std::vector<std::string>{"a.txt"}, std::vector<std::string>{"a.txt", "b.txt"}}) {
+        Timed t;
+        t.keys(1, "yr\\r");
+        for (const std::string& name : names) {
+            t.at(0.5, header(name, "5"));
+            t.at(0.2, block(1, "hello", 128));
+            t.at(0.2, "\x04");
+            t.at(0.2, "\x04");
+        }
+        t.at(0.2, header("bad*name.txt", "5"));
+        std::string board = new_board("wire-badname-" + std::to_string(names.size()));
+        std::string wire = run(board, t, "yr", 12);
+        const std::string stored =
+            names.size() == 1 ? "Stored before the stop: a.txt\r\n"
+                              : "Stored before the stop: 2 files, a.txt to b.txt in the order sent\r\n";
+        EXPECT_NE(wire.find("\r\nYmodem aborted: File open error\r\n" + stored), std::string::npos) << wire;
+        bool found = false;
+        EXPECT_EQ(card_text(board, names.back(), &found), "hello");
+    }
+}
+
 TEST(YmodemWire, TheReceiverGivesUpAMinuteAfterAskingForASender)
 {
     // yr asks for a sender with 'C' once a second, 60 times.

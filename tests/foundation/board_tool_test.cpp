@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <sys/stat.h>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -300,4 +302,270 @@ TEST(Determinism, ATwoDayDeploymentGivesIdenticalTranscriptCardAndStatistics)
     EXPECT_EQ(fnv(frams[0]), 0x406bc64961ce8880ull);
     EXPECT_EQ(fnv(eeproms[0]), 0xdd8b005bb2adcc00ull);
     EXPECT_EQ(fnv(cards[0]), 0xc113054b9643f97eull);
+}
+
+namespace {
+
+// One member of a stored record, with a value for it that only its real C++
+// type stores and shows as given: a float with a fraction (refused by an
+// integer field, other bits in a double), a double that a float cannot hold,
+// an unsigned above the signed range, a byte above 127, a text filling the
+// field.  Arrays: their last element.
+struct Probe {
+    std::string name;
+    bool progress;     // in sys_samp
+    std::size_t start; // of the whole member
+    std::size_t size;
+    std::size_t align;
+    std::size_t offset; // of the probed element
+    std::string value;
+    std::string shown;
+    std::vector<uint8_t> bytes;
+};
+
+template <typename T> std::vector<uint8_t> bytes_of(T v)
+{
+    std::vector<uint8_t> b(sizeof v);
+    std::memcpy(b.data(), &v, sizeof v);
+    return b;
+}
+
+template <typename M> Probe probe(const char* name, bool progress, std::size_t offset)
+{
+    Probe p{name, progress, offset, sizeof(M), alignof(M), offset, "", "", {}};
+    using E = std::remove_extent_t<M>;
+    if constexpr (std::is_array_v<M> && std::is_same_v<E, char>) {
+        p.value = std::string(sizeof(M) - 1, 'k');
+        p.shown = "\"" + p.value + "\"";
+        p.bytes.assign(p.value.begin(), p.value.end());
+        p.bytes.push_back(0);
+        return p;
+    } else {
+        if constexpr (std::is_array_v<M>) {
+            const std::size_t last = std::extent_v<M> - 1;
+            p.name += "[" + std::to_string(last) + "]";
+            p.offset += last * sizeof(E);
+        }
+        if constexpr (std::is_same_v<E, float>) {
+            p.value = p.shown = "-2.75";
+            p.bytes = bytes_of(-2.75f);
+        } else if constexpr (std::is_same_v<E, double>) {
+            p.value = "0.1";
+            p.shown = "0.10000000000000001";
+            p.bytes = bytes_of(0.1);
+        } else if constexpr (std::is_same_v<E, uint32_t>) {
+            p.value = p.shown = "4000000000";
+            p.bytes = bytes_of(4000000000u);
+        } else if constexpr (std::is_same_v<E, unsigned char>) {
+            p.value = p.shown = "200";
+            p.bytes = bytes_of(static_cast<unsigned char>(200));
+        } else if constexpr (std::is_same_v<E, output_mode>) {
+            p.value = "VERBOSE";
+            p.shown = "2 (VERBOSE)";
+            p.bytes = bytes_of(VERBOSE);
+        } else if constexpr (std::is_same_v<E, int32_t>) { // sys_samp.state holds a deploy_state
+            p.value = "COMMAND";
+            p.shown = "3 (COMMAND)";
+            p.bytes = bytes_of(static_cast<int32_t>(COMMAND));
+        } else {
+            static_assert(sizeof(E) == 0, "a member type without a probe");
+        }
+        return p;
+    }
+}
+
+#define SD(m) probe<decltype(systemData::m)>(#m, false, offsetof(systemData, m))
+#define QA(m) probe<decltype(qaData::m)>("qa." #m, false, offsetof(systemData, qa) + offsetof(qaData, m))
+#define SS(m) probe<decltype(systemSamplingData::m)>("sys_samp." #m, true, offsetof(systemSamplingData, m))
+
+} // namespace
+
+TEST(BoardTool, EveryFieldIsSetAndShownAsItsOwnType)
+{
+    std::vector<Probe> probes = {
+        SD(sampling_period),
+        SD(chksum),
+        SD(averaging_interval),
+        SD(low_batt_volt),
+        SD(TCOffset),
+        SD(TCSlope),
+        SD(k0ext),
+        SD(k0int),
+        SD(k2ext),
+        SD(k2int),
+        SD(quadTherm_c0),
+        SD(quadTherm_c1),
+        SD(quadTherm_c2),
+        SD(quadTherm_c3),
+        SD(shTherm_A),
+        SD(shTherm_B),
+        SD(shTherm_C),
+        SD(default_sal),
+        SD(Vrsi_sps),
+        SD(Vrsi_trials),
+        SD(Vrse_sps),
+        SD(Vrse_trials),
+        SD(Vtherm_sps),
+        SD(Vtherm_trials),
+        SD(Ik_sps),
+        SD(Ik_trials),
+        SD(Vk_sps),
+        SD(Vk_trials),
+        SD(Ib_sps),
+        SD(Ib_trials),
+        SD(Vb_sps),
+        SD(Vb_trials),
+        SD(Vbias_sps),
+        SD(Vbias_trials),
+        SD(offset_Ik),
+        SD(offset_Ib),
+        SD(output),
+        SD(test_mode),
+        SD(fast_mode),
+        SD(solenoid_on2hold_msec),
+        SD(solenoid_hold_pwm),
+        SD(solenoid_holdtime),
+        SD(baud_rate),
+        SD(data_cfg),
+        SD(app_cfg),
+        SD(GMT),
+        SD(sample_aligned),
+        SD(diag),
+        SD(debug_flag),
+        SD(deploy_time),
+        SD(start_pump_time),
+        SD(pump_seq_type),
+        SD(sampleCnt_duty_on),
+        SD(sampleCnt_duty_off),
+        SD(pump1_cycles),
+        SD(pump2_cycles),
+        SD(pump1_ontime),
+        SD(pump2_ontime),
+        SD(pump_spare),
+        SD(pHOffset),
+        SD(pHSlope),
+        SD(sensor_ctd_TC),
+        SD(sensor_optode_TC),
+        SD(spare),
+        SD(fileName),
+        SD(user),
+        SD(board_SN),
+        SD(tamb_SN),
+        SD(durafet_SN),
+        SD(package_name),
+        SD(optode_SN),
+        SD(ctd_SN),
+        SD(pump_SN),
+        SD(pump2_SN),
+        SD(pump3_SN),
+        SD(board_fab_note),
+        SD(deploy_note),
+        QA(microSD),
+        QA(time),
+        QA(test_time),
+        QA(eeprom),
+        QA(sys_data_init),
+        QA(fram),
+        QA(adc12onchip),
+        QA(adc24),
+        QA(Vrsi),
+        QA(Vrsi_std),
+        QA(Vrsi_err),
+        QA(Vrse),
+        QA(Vrse_std),
+        QA(Vrse_err),
+        QA(Vtherm),
+        QA(Vtherm_std),
+        QA(Vtherm_err),
+        QA(Ik),
+        QA(Ik_std),
+        QA(Ik_err),
+        QA(Vk),
+        QA(Vk_std),
+        QA(Vk_err),
+        QA(Ib),
+        QA(Ib_std),
+        QA(Ib_err),
+        QA(Vb),
+        QA(Vb_std),
+        QA(Vb_err),
+        QA(Vbias_pos),
+        QA(Vbias_neg),
+        QA(aux_pwr1),
+        QA(aux_pwr2),
+        QA(aux_pwr3),
+        QA(ctd),
+        QA(optode),
+        QA(comm_pwr),
+        QA(tester),
+        QA(firmware_version),
+        SS(state),
+        SS(nextWakeUp),
+        SS(next_gdata_fptr),
+        SS(current_sample),
+        SS(AD24_std),
+        SS(sensor_sal),
+        SS(spare1),
+        SS(spare2),
+        SS(spare3),
+        SS(spare4),
+        SS(initNum),
+        SS(pump_seq_state),
+        SS(pump1_cnt),
+        SS(pump2_cnt),
+        SS(start_pump_cntdown),
+    };
+    // Every member of both records is probed: each starts where the one
+    // before it ends (after the padding its alignment needs).
+    std::size_t end[2] = {0, 0};
+    for (const Probe& p : probes) {
+        std::size_t& e = end[p.progress ? 1 : 0];
+        EXPECT_EQ(p.start, (e + p.align - 1) / p.align * p.align) << p.name;
+        e = p.start + p.size;
+    }
+    EXPECT_EQ((end[0] + alignof(systemData) - 1) / alignof(systemData) * alignof(systemData),
+              sizeof(systemData));
+    EXPECT_EQ(end[1], sizeof(systemSamplingData));
+
+    // The progress record's validity mark keeps its own value (a record
+    // without it is replaced by a fresh one).
+    for (Probe& p : probes) {
+        if (p.name == "sys_samp.initNum") {
+            p.value = p.shown = std::to_string(SYS_SAMP_INIT_NUM);
+            p.bytes = bytes_of(SYS_SAMP_INIT_NUM);
+        }
+    }
+    const std::string dir = test::fresh_board_dir("bt-kinds");
+    std::vector<std::string> set = {"set"}, show = {"show"};
+    for (const Probe& p : probes) {
+        set.push_back(p.name + "=" + p.value);
+        show.push_back(p.name);
+    }
+    ASSERT_EQ(board(dir, set), 0);
+    int status = -1;
+    std::istringstream shown(board_out(dir, show, &status));
+    EXPECT_EQ(status, 0);
+    std::string line;
+    for (const Probe& p : probes) {
+        ASSERT_TRUE(std::getline(shown, line)) << p.name;
+        const std::size_t eq = line.find(" = ");
+        EXPECT_EQ(eq == std::string::npos ? line : line.substr(eq + 3), p.shown) << p.name;
+    }
+
+    // The stores as the firmware reads them: each value where its member is.
+    sim::RunOptions o;
+    o.board_dir = dir;
+    o.start = NEW_BOARD_START;
+    o.console = sim::ConsoleMode::None;
+    o.params["card"] = "none";
+    ASSERT_TRUE(sim::bench_begin(o));
+    fram_init();
+    retrieveSysDataEEPROMVariables();
+    fram_sys_samp_retrieve();
+    for (const Probe& p : probes) {
+        const auto* base = reinterpret_cast<const uint8_t*>(p.progress ? static_cast<const void*>(&sys_samp)
+                                                                       : static_cast<const void*>(&sys_data));
+        EXPECT_EQ(std::vector<uint8_t>(base + p.offset, base + p.offset + p.bytes.size()), p.bytes) << p.name;
+    }
+    sim::bench_end();
 }

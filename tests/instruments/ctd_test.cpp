@@ -9,6 +9,8 @@
 #include "tests/instruments/instrument_bench.h"
 #include "tests/support/harness.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -172,6 +174,43 @@ TEST_F(CtdSbe37, ReplyStartingWithAngleBracketEndsAtOnce)
     EXPECT_FALSE(sim::gpio_level('D', 0));
 }
 
+TEST_F(CtdSbe37, ReplyOfAnotherShapeIsNoReading)
+{
+    begin({{"ctd", "none"}});
+    configure(CTD_TYPE_SBE37);
+    const char* const bad[] = {
+        "  12.0000\t  3.84585\t 28 Jan 2026\t 12:00:02",                        // salinity output off
+        "  12.0000\t\t   35.1234\t 28 Jan 2026\t 12:00:02",                     // empty conductivity
+        "  12.0000\t  3.84585\t   10.250\t   35.1234\t 28 Jan 2026\t 12:00:02", // pressure on
+        "  12.0000\t  3.84585\t   35.12x4\t 28 Jan 2026\t 12:00:02",            // not a number
+        "  12.0000\t  3.84585\t   35.1234\t 28 Jan 2026\t ",                    // no time
+    };
+    for (const char* reply : bad) {
+        std::strcpy(ctd.buf, reply);
+        sys_samp.sensor_sal = 20.0f;
+        EXPECT_FALSE(ctd_microCat_parseData()) << reply;
+        EXPECT_FLOAT_EQ(ctd.salt, 0.0f) << reply;
+        EXPECT_FLOAT_EQ(sys_samp.sensor_sal, DEFAULT_SAL) << reply;
+    }
+    std::strcpy(ctd.buf, "  12.0000\t  3.84585\t   35.1234\t 28 Jan 2026\t 12:00:02");
+    EXPECT_TRUE(ctd_microCat_parseData());
+    EXPECT_FLOAT_EQ(ctd.salt, 35.1234f);
+}
+
+TEST_F(CtdSbe37, ControlBytesOfTheReplyDoNotReachTheRecordText)
+{
+    begin({{"ctd", "none"}});
+    configure(CTD_TYPE_SBE37);
+    test::ScriptedLine line(UART4_BASE);
+    line.attach();
+    int st = step_while(ctd_stateMachine, ctd_stateMachine(ST_CTD_INIT));
+    ASSERT_EQ(st, ST_CTD_SBE37_RX);
+    line.send("  12.0000,  3.84585,   35.1234, 28 Jan\x1b 2026, 12:00:02\x07\xff\r\n");
+    finish(ctd_stateMachine, st);
+    EXPECT_EQ(ctd.state, 0);
+    EXPECT_STREQ(ctd.buf, "  12.0000\t  3.84585\t   35.1234\t 28 Jan? 2026\t 12:00:02??");
+}
+
 // --- Aanderaa 5860 ----------------------------------------------------------------
 
 TEST_F(Ctd5860, NumericReplyGivesConductivityTemperatureAndSalinity)
@@ -213,9 +252,11 @@ TEST_F(Ctd5860, HandshakeCommandAndTheDesignsExampleReply)
     EXPECT_FLOAT_EQ(ctd.condo, -0.003f);
     EXPECT_FLOAT_EQ(ctd.tempC, 16.892f);
     EXPECT_FLOAT_EQ(ctd.salt, 0.009f);
-    // The numbers up to the last tab, the NUL of the CR, the LF, a NUL.
-    EXPECT_EQ(std::string(ctd.buf, 48),
-              std::string("5860\t29\t-0.003\t16.892\t0.009\t998.802\t1472.435\t\0\n\0", 48));
+    // The numbers up to the last tab; the salinity of the 5860 in air is
+    // outside the seawater model: the pH takes the default, and the text says so.
+    EXPECT_STREQ(ctd.buf,
+                 "5860\t29\t-0.003\t16.892\t0.009\t998.802\t1472.435\t Sal out of 2-42, pH uses 31.250");
+    EXPECT_FLOAT_EQ(sys_samp.sensor_sal, DEFAULT_SAL);
     EXPECT_FALSE(sim::gpio_level('D', 0));
 }
 
@@ -422,6 +463,30 @@ TEST_F(CtdCommon, QaCheckPassesWithAWorkingInstrument)
     EXPECT_FALSE(sim::gpio_level('D', 0));
     configure(CTD_TYPE_SBE37);
     EXPECT_EQ(ctd_qa_test(), 0u);
+}
+
+TEST_F(CtdCommon, SalinityOutsideTheSeawaterModelGivesThePhTheDefault)
+{
+    begin({{"ctd", "none"}});
+    configure(CTD_TYPE_SBE37);
+    struct Case {
+        const char* sal;
+        bool used;
+    };
+    for (Case c : {Case{"1.99", false}, Case{"2.0", true}, Case{"42.0", true}, Case{"42.01", false},
+                   Case{"-5", false}, Case{"999", false}}) {
+        std::snprintf(ctd.buf, sizeof ctd.buf, "  12.0000\t  3.84585\t %s\t 28 Jan 2026\t 12:00:02", c.sal);
+        ASSERT_TRUE(ctd_microCat_parseData()) << c.sal;
+        const std::string text = ctd.buf;
+        EXPECT_FLOAT_EQ(ctd.salt, std::strtof(c.sal, nullptr)); // the record keeps the instrument's value
+        if (c.used) {
+            EXPECT_FLOAT_EQ(sys_samp.sensor_sal, std::strtof(c.sal, nullptr)) << c.sal;
+            EXPECT_EQ(text.find("Sal out"), std::string::npos) << text;
+        } else {
+            EXPECT_FLOAT_EQ(sys_samp.sensor_sal, DEFAULT_SAL) << c.sal;
+            EXPECT_NE(text.find("12:00:02 Sal out of 2-42, pH uses 31.250"), std::string::npos) << text;
+        }
+    }
 }
 
 TEST_F(CtdCommon, ReceiveWaitWithAndWithoutLimit)

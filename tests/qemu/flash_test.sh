@@ -36,6 +36,11 @@ grep -qF "lm4flash failed (exit status 2)" "$dir/log" || fail "no summary of the
 # Images: missing, or of the wrong kind for the tool.
 run 1 "image $dir/none.bin not found" "$dir/none.bin"
 run 1 "lm4flash writes a raw image" --tool lm4flash "$dir/firmware.elf"
+printf 'map' > "$dir/firmware.map"
+run 1 "lm4flash writes a raw image" --tool lm4flash "$dir/firmware.map"
+touch -d '1 hour ago' "$dir/firmware.bin"
+run 1 "is older than $dir/firmware.elf" --tool lm4flash "$dir/firmware.bin"
+touch "$dir/firmware.bin"
 
 # A tool that hangs (a board that never answers) is stopped at the limit.
 printf '#!%s\nexec sleep 600\n' "$dir/bin/bash" > "$dir/bin/lm4flash"
