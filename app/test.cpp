@@ -411,8 +411,9 @@ void hold_pwm_adjust()
     // The menu's line is gone; keys typed from here on all count, even
     // when several arrive at once.
     UARTFlushRx();
+    IdleScope idle({TEST_IDLE_S, sleep_idle});
     for (;;) {
-        wait_input_or_sleep(TEST_IDLE_S);
+        wait_console_byte();
         const int c = UARTgetc();
         if (c == 'P') {
             if (value < 99) {
