@@ -85,7 +85,9 @@ void display_battery_boardSensors()
     delay_msec(100);
 
     unsigned i = 0;
+    idle_activity();
     while (UARTRxBytesAvail() == 0) {
+        idle_poll();
         const uint32_t* adc = read_all_adc();
         const float vbat = vbat_from_count(adc[0]);
         (void)chip_temp_from_count(adc[7]);
@@ -135,7 +137,9 @@ void display_ph_ref_therm_volts()
         {0, 1, 5, false}, {0, 1, 6, false}, {3, 1, 5, false}, {3, 1, 6, false}, {1, 1, 5, false},
         {1, 1, 6, false}, {2, 1, 6, false}, {2, 5, 6, true},  {0, 0, 6, false},
     };
+    idle_activity();
     while (UARTRxBytesAvail() == 0) {
+        idle_poll();
         const unsigned long start = Timer_10ms(0);
         printCurrentTime();
         uprintf(", ");
@@ -190,7 +194,9 @@ void display_calcd_pH_intRef_therm()
         put_text(line);
     }
     delay_msec(200);
+    idle_activity();
     while (UARTRxBytesAvail() == 0) {
+        idle_poll();
         const float vtherm = pollADS1248_iso(0, 6, 5, 1, 10);
         const float tc = DuraFET_temp(vtherm, sys_data.TCOffset);
         ADS1248_gpio_ADG1609_mux(3);
@@ -211,7 +217,9 @@ void display_calcd_pH_extRef_therm_sal(float Salinity)
     delay_msec(100);
     ADS1248_gpio_init();
     delay_msec(200);
+    idle_activity();
     while (UARTRxBytesAvail() == 0) {
+        idle_poll();
         const float vtherm = pollADS1248_iso(0, 6, 5, 1, 10);
         const float tc = DuraFET_temp(vtherm, sys_data.TCOffset);
         ADS1248_gpio_ADG1609_mux(0);
@@ -272,7 +280,9 @@ void optode_debug_loop()
         "\r\nLoop Test Optode (statemachine code):  Power Optode with 5v, wait for %, send crlf, wait for !, "
         "Send 'do sample', Receive, trim and print Optode sample terminated by #, turn power off \r\n\r\n");
     unsigned step_delay = 100;
+    idle_activity();
     while (UARTRxBytesAvail() == 0) {
+        idle_poll();
         const unsigned long start = Timer_10ms(0);
         optode_one_reading(step_delay);
         optode_print_buf();
@@ -304,7 +314,9 @@ void ctd_debug_loop()
         "\r\nLoop Test (%u msec) Conductivity (statemachine code):  Power CTD with Vbat, wait for %% or 'S', "
         "Send do 'sample' or 'ts', receive and parse sample, turn power off \r\n\r\n",
         step_delay);
+    idle_activity();
     while (UARTRxBytesAvail() == 0) {
+        idle_poll();
         const unsigned long start = Timer_10ms(0);
         ctd_one_reading(step_delay);
         ctd_print_buf();

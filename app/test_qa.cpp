@@ -424,7 +424,9 @@ int board_qa_and_init(int initFlg)
     q.adc24 = 10;
     tamb_header(sys_data.app_cfg[APPCFG_MENU_LEVEL] == 1);
     UARTFlushRx();
+    idle_activity();
     while (UARTRxBytesAvail() == 0) {
+        idle_poll();
         const unsigned long start = Timer_10ms(0);
         q.adc24 = static_cast<uint32_t>(test_sampling_tamb(1));
         wait_ticks_or_key(start, 500);
@@ -558,7 +560,9 @@ void single_channel_display(const SingleChannel& c)
     ADS1248_gpio_ADG1609_mux(c.mux);
     uprintf(c.header, static_cast<unsigned>(SINGLE_TRIALS), static_cast<unsigned>(SINGLE_TRIALS));
     unsigned sample = 0;
+    idle_activity();
     while (UARTRxBytesAvail() == 0) {
+        idle_poll();
         const unsigned long start = Timer_10ms(0);
         single_reading(c, 5, c.line5, sample++);
         single_reading(c, 20, c.line20, sample++);
@@ -572,7 +576,9 @@ void all_channels_display()
     uprintf("\r\n\r\n    Date Time,         Vrsi,      Vrsi_B,    Vrse,       Vrse_B,      Ik,         Vk,   "
             "      Ib,  "
             "      Vb,     VTherm\r\n");
+    idle_activity();
     while (UARTRxBytesAvail() == 0) {
+        idle_poll();
         const unsigned long start = Timer_10ms(0);
         printCurrentTime();
         uprintf(", ");
@@ -621,7 +627,9 @@ void tamb_display()
                 " Ib,    "
                 "   VTherm\r\n");
     }
+    idle_activity();
     while (UARTRxBytesAvail() == 0) {
+        idle_poll();
         const unsigned long start = Timer_10ms(0);
         (void)test_sampling_tamb(0);
         wait_ticks_or_key(start, 500);

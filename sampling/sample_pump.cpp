@@ -319,8 +319,10 @@ void test_get_sample_timing()
 void test_get_sample_loop()
 {
     print_test_blocks();
+    idle_activity();
     do {
         get_sample(1, 0);
+        idle_poll();
     } while (kbhit() == 0);
 }
 
@@ -333,8 +335,10 @@ void test_pump_and_sample_loop()
     } else {
         uprintf("\r\r\nHit any key to terminate sample loop\r\r\n");
     }
+    idle_activity();
     do {
         pump_and_sample(1, 0);
+        idle_poll();
     } while (kbhit() == 0);
 }
 

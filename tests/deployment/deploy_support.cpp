@@ -58,9 +58,8 @@ systemSamplingData stored_progress(const std::string& dir)
     return s;
 }
 
-int card_cmd(const std::string& dir, const std::string& args, std::string* out)
+int command_output(const std::string& cmd, std::string* out)
 {
-    std::string cmd = std::string(VARVE_SIM_BIN) + " card --board '" + dir + "' " + args + " 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
     if (p == nullptr) {
         return -1;
@@ -73,6 +72,11 @@ int card_cmd(const std::string& dir, const std::string& args, std::string* out)
     }
     int status = pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int card_cmd(const std::string& dir, const std::string& args, std::string* out)
+{
+    return command_output(std::string(VARVE_SIM_BIN) + " card --board '" + dir + "' " + args + " 2>&1", out);
 }
 
 std::string card_file(const std::string& dir, const std::string& name)

@@ -28,6 +28,8 @@ systemSamplingData stored_progress(const std::string& dir);
 // A file on the board's card ("" when it cannot be read), through
 // "varve-sim card get".
 std::string card_file(const std::string& dir, const std::string& name);
+// A shell command's exit status and standard output.
+int command_output(const std::string& cmd, std::string* out);
 // "varve-sim card ARGS" on the board: exit status and output.
 int card_cmd(const std::string& dir, const std::string& args, std::string* out);
 

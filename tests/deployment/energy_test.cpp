@@ -36,16 +36,8 @@ double number(const std::string& json, const std::string& key, std::size_t from 
 // varve-sim ARGS: exit status and standard output.
 int sim_cmd(const std::string& args, std::string* out, bool with_errors = false)
 {
-    FILE* p = popen(
-        (std::string(VARVE_SIM_BIN) + " " + args + (with_errors ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
-    out->clear();
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        out->append(buf, n);
-    }
-    int status = pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return command_output(std::string(VARVE_SIM_BIN) + " " + args + (with_errors ? " 2>&1" : " 2>/dev/null"),
+                          out);
 }
 
 std::string start_keys()
