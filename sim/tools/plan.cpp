@@ -54,7 +54,7 @@ const char* const PLAN_USAGE =
 
 constexpr uint32_t SECONDS_1900_TO_1970 = 2208988800u;
 
-int usage(const std::string& msg)
+int plan_usage(const std::string& msg)
 {
     std::fprintf(stderr, "varve-sim plan: %s\n(see varve-sim plan --help)\n", msg.c_str());
     return 2;
@@ -533,24 +533,24 @@ int plan_main(int argc, char** argv)
             return 0;
         } else if (a == "--board") {
             if (!value(&board))
-                return usage("--board needs a folder");
+                return plan_usage("--board needs a folder");
         } else if (a == "--json") {
             json = true;
         } else if (a == "--battery" || a == "--battery-curve") {
             if (!value(&v))
-                return usage(a + " needs a value");
+                return plan_usage(a + " needs a value");
             battery_params[a == "--battery" ? "battery_ah" : "battery_curve"] = v;
         } else if (a == "--poll") {
             if (!value(&v) || !(std::strtod(v.c_str(), nullptr) >= 30))
-                return usage("--poll needs a number of seconds, at least 30");
+                return plan_usage("--poll needs a number of seconds, at least 30");
             poll_s = std::strtod(v.c_str(), nullptr);
         } else if (a == "--compare") {
             if (!value(&v))
-                return usage("--compare needs settings");
+                return plan_usage("--compare needs settings");
             compare.push_back(v);
         } else if (a == "--until" || a == "--input" || a == "--console" || a == "--stats" ||
                    a == "--transcript") {
-            return usage(a + " is chosen by the planner");
+            return plan_usage(a + " is chosen by the planner");
         } else {
             run_opts.push_back(a);
         }
@@ -558,7 +558,7 @@ int plan_main(int argc, char** argv)
     Battery battery;
     std::string err;
     if (!battery_from(battery_params, &battery, &err)) {
-        return usage(err);
+        return plan_usage(err);
     }
     // The run options must be the run's own.
     {

@@ -15,7 +15,7 @@
 
 namespace {
 
-std::string record(int i)
+std::string hint_record(int i)
 {
     std::string r = "#" + std::to_string(1000000 + i) + "\t2026/01/15 12:00:00\t7.9812";
     r.resize(150 + i % 61, static_cast<char>('a' + i % 26));
@@ -44,7 +44,7 @@ class Hint : public ::testing::TestWithParam<HintLayout> {
     FRESULT wake_append(const std::string& path, int i)
     {
         f_mount(&fs_, "", 0);
-        return fathelp::append_hinted(path, record(i), &hint_, &have_);
+        return fathelp::append_hinted(path, hint_record(i), &hint_, &have_);
     }
 
     void expect_clean()
@@ -74,11 +74,11 @@ TEST_P(Hint, AppendsReadFlatAndLandWhereTheWalkWould)
     for (int i = 0; i < 600; i++) {
         testdisk::reset_counters();
         ASSERT_EQ(wake_append("DATA.TXT", i), FR_OK);
-        expected += record(i);
+        expected += hint_record(i);
         if (i == 5) {
             first_reads = testdisk::counters().sectors_read;
         }
-        ASSERT_EQ(fathelp::append_record("LOG.TXT", record(i)), FR_OK);
+        ASSERT_EQ(fathelp::append_record("LOG.TXT", hint_record(i)), FR_OK);
     }
     // The same record shape as at the start, at the end of a chain of
     // hundreds of clusters.
@@ -86,7 +86,7 @@ TEST_P(Hint, AppendsReadFlatAndLandWhereTheWalkWould)
     for (int i = 600; i < 640; i++) {
         testdisk::reset_counters();
         ASSERT_EQ(wake_append("DATA.TXT", i), FR_OK);
-        expected += record(i);
+        expected += hint_record(i);
         max_reads = std::max<uint64_t>(max_reads, testdisk::counters().sectors_read);
     }
     EXPECT_LE(first_reads, 5u);
@@ -105,9 +105,9 @@ TEST_P(Hint, StaleHintsFallBackToTheWalk)
     int n = 0;
     auto append_data = [&](bool hinted) {
         f_mount(&fs_, "", 0);
-        const FRESULT res = hinted ? fathelp::append_hinted("DATA.TXT", record(n), &hint_, &have_)
-                                   : fathelp::append_record("DATA.TXT", record(n));
-        data += record(n++);
+        const FRESULT res = hinted ? fathelp::append_hinted("DATA.TXT", hint_record(n), &hint_, &have_)
+                                   : fathelp::append_record("DATA.TXT", hint_record(n));
+        data += hint_record(n++);
         return res;
     };
     auto check = [&](const char* what) {
@@ -121,8 +121,8 @@ TEST_P(Hint, StaleHintsFallBackToTheWalk)
     };
     for (int i = 0; i < 40; i++) {
         ASSERT_EQ(append_data(true), FR_OK);
-        other += record(500 + i);
-        ASSERT_EQ(fathelp::append_record("OTHER.TXT", record(500 + i)), FR_OK);
+        other += hint_record(500 + i);
+        ASSERT_EQ(fathelp::append_record("OTHER.TXT", hint_record(500 + i)), FR_OK);
     }
     const FFHINT old = hint_;
 
@@ -138,8 +138,8 @@ TEST_P(Hint, StaleHintsFallBackToTheWalk)
     bool have_other = false;
     FFHINT other_hint{};
     f_mount(&fs_, "", 0);
-    ASSERT_EQ(fathelp::append_hinted("OTHER.TXT", record(900), &other_hint, &have_other), FR_OK);
-    other += record(900);
+    ASSERT_EQ(fathelp::append_hinted("OTHER.TXT", hint_record(900), &other_hint, &have_other), FR_OK);
+    other += hint_record(900);
     hint_ = other_hint;
     ASSERT_EQ(append_data(true), FR_OK);
     check("another file's hint");
@@ -259,7 +259,7 @@ TEST_P(Hint, AChainChangedBehindTheEntryIsWalked)
     std::string data;
     for (int i = 0; i < 30; i++) {
         ASSERT_EQ(wake_append("DATA.TXT", i), FR_OK);
-        data += record(i);
+        data += hint_record(i);
     }
     f_mount(&fs_, "", 1);
     const RawFat fat{fs_};
@@ -285,7 +285,7 @@ TEST_P(Hint, AChainChangedBehindTheEntryIsWalked)
     f_mount(nullptr, "", 0);
 
     ASSERT_EQ(wake_append("DATA.TXT", 30), FR_OK);
-    data += record(30);
+    data += hint_record(30);
     std::string got;
     ASSERT_EQ(fathelp::read_all("DATA.TXT", &got), FR_OK);
     EXPECT_EQ(got, data);
@@ -316,11 +316,11 @@ TEST_P(Hint, AHintFromAnotherCardIsNotUsed)
     ASSERT_EQ(fathelp::append_record("PAD.TXT", std::string(5000, 'p')), FR_OK);
     for (int i = 0; i < 30; i++) {
         ASSERT_EQ(wake_append("DATA.TXT", i), FR_OK);
-        data += record(i);
+        data += hint_record(i);
     }
     hint_ = from_first;
     ASSERT_EQ(wake_append("DATA.TXT", 30), FR_OK);
-    data += record(30);
+    data += hint_record(30);
     std::string got;
     ASSERT_EQ(fathelp::read_all("DATA.TXT", &got), FR_OK);
     EXPECT_EQ(got, data);

@@ -113,8 +113,17 @@ Run run_script(sim::RunOptions opts, const std::string& script, double until_s)
 
 std::vector<uint8_t> read_file(const std::string& path)
 {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    // One sized read: card images are tens of MiB, and a byte-wise copy of
+    // one takes minutes in the sanitizer build.
+    std::ifstream f(path, std::ios::binary | std::ios::ate);
+    if (!f) {
+        return {};
+    }
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(f.tellg()));
+    f.seekg(0);
+    f.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(f.gcount()));
+    return bytes;
 }
 
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes)

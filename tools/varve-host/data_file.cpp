@@ -10,6 +10,16 @@
 
 namespace varvehost {
 
+std::string trim(const std::string& s)
+{
+    std::size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) {
+        return "";
+    }
+    std::size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
 namespace {
 
 // Console (local) time of a clock not set in GMT: 6 h behind UTC.
@@ -36,16 +46,6 @@ struct Column {
     std::vector<std::size_t> out; // output column indices (several for a group)
     const Group* group = nullptr;
 };
-
-std::string trim(const std::string& s)
-{
-    std::size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) {
-        return "";
-    }
-    std::size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
 
 std::vector<std::string> split(const std::string& s, char sep)
 {

@@ -128,13 +128,6 @@ std::string lower_name(const std::string& s)
     return n;
 }
 
-std::string trim(const std::string& s)
-{
-    std::size_t b = s.find_first_not_of(" \t\r\n");
-    std::size_t e = s.find_last_not_of(" \t\r\n");
-    return b == std::string::npos ? "" : s.substr(b, e - b + 1);
-}
-
 struct Nc {
     int id = -1;
     int status = NC_NOERR;

@@ -19,6 +19,10 @@
 
 namespace sim {
 
+// The board's zone offset (seconds behind its clock): instruments with a
+// clock of their own keep the board's local time.
+constexpr uint32_t ZONE_OFFSET_S = 21600;
+
 // What a port's instrument does wrong (one per port).
 enum class InstrumentFault {
     None,

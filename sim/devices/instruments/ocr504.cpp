@@ -16,9 +16,8 @@ namespace sim {
 
 namespace {
 
-constexpr Time BOOT = 300 * NS_PER_MS;
+constexpr Time OCR_BOOT = 300 * NS_PER_MS;
 constexpr Time INTEGRATION = 25 * NS_PER_MS;
-constexpr uint32_t ZONE_OFFSET_S = 21600;
 constexpr double PI = 3.14159265358979;
 
 struct Channel {
@@ -42,7 +41,7 @@ class Ocr504 : public Instrument {
     {
         mode_ = Mode::Booting;
         line_.clear();
-        after(BOOT, [this] { mode_ = Mode::Polled; });
+        after(OCR_BOOT, [this] { mode_ = Mode::Polled; });
     }
 
     void received(uint8_t byte) override

@@ -16,16 +16,14 @@ namespace sim {
 
 namespace {
 
-constexpr Time BOOT = 250 * NS_PER_MS;
+constexpr Time SBE37_BOOT = 250 * NS_PER_MS;
 constexpr Time WAKE = 10 * NS_PER_MS;
 constexpr Time SAMPLE = 1100 * NS_PER_MS;
 constexpr Time LINE_GAP = 2 * NS_PER_MS; // between the reply's lines
 constexpr Time SLEEP_AFTER = 120 * NS_PER_S;
 constexpr uint32_t DEFAULT_SERIAL = 12345;
-// Seconds from 1900-01-01 (the board's clock) to 1970-01-01, and the
-// board's zone offset: the instrument keeps the same local time.
+// Seconds from 1900-01-01 (the board's clock) to 1970-01-01.
 constexpr uint32_t SECONDS_1900_TO_1970 = 2208988800u;
-constexpr uint32_t ZONE_OFFSET_S = 21600;
 
 class Sbe37 : public Instrument {
   public:
@@ -45,7 +43,7 @@ class Sbe37 : public Instrument {
         if (fault_ == InstrumentFault::Silent) {
             return;
         }
-        after(BOOT, [this] {
+        after(SBE37_BOOT, [this] {
             char banner[64];
             std::snprintf(banner, sizeof banner, "\r\nSBE37-SM V 2.6  SERIAL NO. %05u\r\nS>", serial_);
             send(banner);

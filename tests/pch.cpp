@@ -1,0 +1,1 @@
+// Builds the tests' precompiled header; no code of its own.
