@@ -560,9 +560,8 @@ int board_main(int argc, char** argv)
     }
     if (cmd == "set") {
         uint32_t rtc = 0;
-        std::string err;
-        if (!start.empty() && !rtc_from_text(start, &rtc, &err)) {
-            return usage(err);
+        if (Status st = start.empty() ? Status() : rtc_from_text(start, &rtc); !st.ok()) {
+            return usage(st.message());
         }
         return cmd_set(dir, start, args);
     }
