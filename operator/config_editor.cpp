@@ -423,26 +423,49 @@ enum class DumpStep : uint8_t {
     DataFields, // the data-field listing
 };
 
-struct DumpLine {
-    DumpStep step = DumpStep::Field;
-    const char* name = nullptr;  // the field's name in the table (Line: the text)
-    const char* label = nullptr; // printed instead of the name
-    const char* colon = ": ";    // between the name and the value
-    const char* unit = "";       // after the value
-    uint8_t decimals = 0;        // of a float (0: 6 for a float, 11 for a double)
-    uint8_t elements = 0;        // of an array: the first ones (0: all, or the named ones)
+// How a field's line differs from "// NAME: VALUE" (the few the dump has).
+enum class DumpLook : uint8_t {
+    Plain,
+    WideColon,   // "chksum:          0"
+    TwoSpaces,   // "pHSlope:  1.000000"
+    SpacedColon, // "spare[0] : 0.000000"
+    Msec,        // "... 100 msec"
+    Sec,         // "... 10 sec"
+    Pump1,       // pump_SN printed as "pump1_SN"
 };
 
-constexpr DumpLine SEPARATOR{.step = DumpStep::Line, .name = "//\r\n"};
+struct LookText {
+    const char* label; // printed instead of the field's name (nullptr: the name)
+    const char* colon; // between the name and the value
+    const char* unit;  // after the value
+};
+
+constexpr LookText LOOK_TEXT[] = {
+    {nullptr, ": ", ""},      {nullptr, ":          ", ""}, {nullptr, ":  ", ""},   {nullptr, " : ", ""},
+    {nullptr, ": ", " msec"}, {nullptr, ": ", " sec"},      {"pump1_SN", ": ", ""},
+};
+static_assert(sizeof LOOK_TEXT / sizeof LOOK_TEXT[0] == static_cast<std::size_t>(DumpLook::Pump1) + 1,
+              "one LOOK_TEXT entry per DumpLook");
+
+// Eight bytes a line: the list stays small in flash.
+struct DumpLine {
+    const char* name = nullptr; // the field's name in the table (Line: the text)
+    DumpStep step = DumpStep::Field;
+    DumpLook look = DumpLook::Plain;
+    uint8_t decimals = 0; // of a float (0: 6 for a float, 11 for a double)
+    uint8_t elements = 0; // of an array: the first ones (0: all, or the named ones)
+};
+
+constexpr DumpLine SEPARATOR{.name = "//\r\n", .step = DumpStep::Line};
 constexpr DumpLine WAIT{.step = DumpStep::Wait};
 
 constexpr DumpLine DUMP[] = {
     {.name = "sampling_period"},
-    {.name = "chksum", .colon = ":          "},
+    {.name = "chksum", .look = DumpLook::WideColon},
     {.name = "averaging_interval"},
     {.name = "pump1_ontime"},
     {.name = "low_batt_volt", .decimals = 2},
-    {.step = DumpStep::Line, .name = "\r\n"},
+    {.name = "\r\n", .step = DumpStep::Line},
     {.name = "TCOffset"},
     {.name = "k0ext"},
     {.name = "k0int"},
@@ -456,7 +479,7 @@ constexpr DumpLine DUMP[] = {
     {.name = "shTherm_B"},
     {.name = "shTherm_C"},
     {.name = "default_sal"},
-    {.step = DumpStep::Progress, .name = "sensor_sal"},
+    {.name = "sensor_sal", .step = DumpStep::Progress},
     SEPARATOR,
     WAIT,
     {.name = "Vrsi_sps"},
@@ -482,9 +505,9 @@ constexpr DumpLine DUMP[] = {
     {.name = "output"},
     {.name = "test_mode"},
     {.name = "fast_mode"},
-    {.name = "solenoid_on2hold_msec", .unit = " msec"},
+    {.name = "solenoid_on2hold_msec", .look = DumpLook::Msec},
     {.name = "solenoid_hold_pwm"},
-    {.name = "solenoid_holdtime", .unit = " sec"},
+    {.name = "solenoid_holdtime", .look = DumpLook::Sec},
     {.name = "baud_rate"},
     SEPARATOR,
     WAIT,
@@ -497,13 +520,13 @@ constexpr DumpLine DUMP[] = {
     {.name = "GMT"},
     {.name = "sample_aligned"},
     {.name = "deploy_time"},
-    {.step = DumpStep::Time, .name = "start_pump_time"},
+    {.name = "start_pump_time", .step = DumpStep::Time},
     {.name = "pHOffset"},
-    {.name = "pHSlope", .colon = ":  "},
+    {.name = "pHSlope", .look = DumpLook::TwoSpaces},
     {.name = "TCSlope"},
-    {.name = "sensor_ctd_TC", .colon = ":  "},
-    {.name = "sensor_optode_TC", .colon = ":  "},
-    {.name = "spare", .colon = " : ", .elements = 4},
+    {.name = "sensor_ctd_TC", .look = DumpLook::TwoSpaces},
+    {.name = "sensor_optode_TC", .look = DumpLook::TwoSpaces},
+    {.name = "spare", .look = DumpLook::SpacedColon, .elements = 4},
     WAIT,
     {.name = "fileName"},
     {.name = "user"},
@@ -513,7 +536,7 @@ constexpr DumpLine DUMP[] = {
     {.name = "package_name"},
     {.name = "optode_SN"},
     {.name = "ctd_SN"},
-    {.name = "pump_SN", .label = "pump1_SN"},
+    {.name = "pump_SN", .look = DumpLook::Pump1},
     {.name = "pump2_SN"},
     {.name = "deploy_note"},
     {.name = "board_fab_note"},
@@ -525,6 +548,7 @@ constexpr DumpLine DUMP[] = {
 // size, terminated or not.
 void dump_value(const DumpLine& line, const RecordField& f, const uint8_t* at, const char* label)
 {
+    const LookText& look = LOOK_TEXT[static_cast<uint8_t>(line.look)];
     switch (f.kind) {
     case FieldKind::F32:
     case FieldKind::F64: {
@@ -539,26 +563,26 @@ void dump_value(const DumpLine& line, const RecordField& f, const uint8_t* at, c
             std::memcpy(&v, at, sizeof v);
             decimals = decimals == 0 ? 11 : decimals;
         }
-        uprintf("// %s%s%.*f%s\r\n", label, line.colon, decimals, v, line.unit);
+        uprintf("// %s%s%.*f%s\r\n", label, look.colon, decimals, v, look.unit);
         break;
     }
     case FieldKind::Text:
-        uprintf("// %s%s%.*s%s\r\n", label, line.colon, static_cast<int>(f.elem_size),
-                reinterpret_cast<const char*>(at), line.unit);
+        uprintf("// %s%s%.*s%s\r\n", label, look.colon, static_cast<int>(f.elem_size),
+                reinterpret_cast<const char*>(at), look.unit);
         break;
     case FieldKind::U8:
     case FieldKind::OutputMode:
-        uprintf("// %s%s%u%s\r\n", label, line.colon, static_cast<unsigned>(*at), line.unit);
+        uprintf("// %s%s%u%s\r\n", label, look.colon, static_cast<unsigned>(*at), look.unit);
         break;
     default: {
         uint32_t v = 0;
         std::memcpy(&v, at, sizeof v);
         if (line.step == DumpStep::Time) {
-            uprintf("// %s%s", label, line.colon);
+            uprintf("// %s%s", label, look.colon);
             print_time_t_Time(v);
             uprintf("\r\n");
         } else {
-            uprintf("// %s%s%u%s\r\n", label, line.colon, static_cast<unsigned>(v), line.unit);
+            uprintf("// %s%s%u%s\r\n", label, look.colon, static_cast<unsigned>(v), look.unit);
         }
         break;
     }
@@ -577,7 +601,8 @@ void dump_field(const DumpLine& line)
     if (f == nullptr) {
         return;
     }
-    const char* name = line.label != nullptr ? line.label : f->name;
+    const char* renamed = LOOK_TEXT[static_cast<uint8_t>(line.look)].label;
+    const char* name = renamed != nullptr ? renamed : f->name;
     const uint8_t* at = record + f->offset;
     if (f->count == 1 || f->kind == FieldKind::Text) {
         dump_value(line, *f, at, name);
