@@ -2,6 +2,7 @@
 // handshake ('%', CR LF, '!'), "do sample", reply collection, parse of the
 // numeric reply, operator pass-through with its set-up guide, analyzer.
 #include "board/board_util.h"
+#include "instruments/aanderaa.h"
 #include "instruments/ctd_base.h"
 #include "instruments/instrument_text.h"
 #include "serial/user_io.h"
@@ -13,9 +14,6 @@
 #include <cstdio>
 
 namespace {
-
-// "do sample" CR LF and one NUL: twelve bytes on the line.
-const char DO_SAMPLE[12] = {'d', 'o', ' ', 's', 'a', 'm', 'p', 'l', 'e', '\r', '\n', '\0'};
 
 const char* const AAND_NO_BANG = "CTD not responding with Aanderaa ! after crlf following %";
 const char* const AAND_NO_REPLY = "CTD not responding with sample string after do sample";
@@ -34,19 +32,24 @@ uint32_t tick_now()
     return static_cast<uint32_t>(Timer_10ms(0));
 }
 
+// The CTD port, for the shared handshake.
+struct CtdPort {
+    static int avail() { return ctd_rxBytesAvail(); }
+    static unsigned char getc() { return ctd_getc(); }
+    static void send(const char* bytes, uint32_t len) { ctd_send(bytes, len); }
+};
+
 // State 4: '%' within 2.5 s of power-on, answered with CR LF; then '!'
-// within 2 s, answered with the command.
+// within 2 s (waited for here, the first byte after CR LF), answered with
+// the command.
 int aand_handshake()
 {
-    ctd.new_tick10ms = tick_now();
-    bool got = ctd_rxBytesAvail() > 0;
-    if (got && ctd_getc() == '%') {
-        ctd.old_tick10ms = tick_now();
-        ctd_send("\r\n", 2);
+    switch (aand_look<CtdPort>(ctd, '%', CTD_AAND_PCT_TICKS)) {
+    case AandLook::Delimiter: {
+        aand_answer_percent<CtdPort>(ctd);
         uint32_t waited = wait_ctdRx(CTD_AAND_BANG_TICKS);
         if (waited < CTD_AAND_BANG_TICKS && ctd_rxBytesAvail() > 0 && ctd_getc() == '!') {
-            ctd_send(DO_SAMPLE, sizeof DO_SAMPLE);
-            ctd.old_tick10ms = tick_now();
+            aand_answer_bang<CtdPort>(ctd);
             return ST_CTD_AAND_RX;
         }
         if (sys_data.diag != 0) {
@@ -54,7 +57,7 @@ int aand_handshake()
         }
         return ctd_fail(AAND_NO_BANG);
     }
-    if (ctd.new_tick10ms - ctd.old_tick10ms >= CTD_AAND_PCT_TICKS) {
+    case AandLook::TimedOut: {
         if (sys_data.diag != 0) {
             uprintf("\r\nNo CTD response in 2.5sec, statemachine pumping too slow or instrument not "
                     "connected\r\n");
@@ -63,10 +66,9 @@ int aand_handshake()
         std::snprintf(text, sizeof text, "CTD not responding with Aanderaa %% then ! after powerup");
         return ctd_fail(text);
     }
-    if (!got) {
-        platform_idle();
+    default:
+        return ST_CTD_PWR_RESP;
     }
-    return ST_CTD_PWR_RESP;
 }
 
 // State 5: waits for the first reply byte, then reads the whole reply in
@@ -109,18 +111,6 @@ int aand_collect()
             }
             return ctd_fail(AAND_OVERFLOW);
         }
-    }
-}
-
-void aand_react(int c)
-{
-    if (c == '%') {
-        uprintf("TX: crlf \r\n");
-        ctd_send("\r\n", 2);
-    } else if (c == '!') {
-        uprintf("TX: crlf do sample crlf \r\n");
-        ctd_send("\r\n", 2);
-        ctd_send(DO_SAMPLE, sizeof DO_SAMPLE);
     }
 }
 
@@ -204,5 +194,5 @@ void ctd_Aand5860_comm_test()
 void ctd_aanderaa_serial_analyzer()
 {
     uprintf("ctd serial analyzer, bytes and times  Ctrl-X to quit\r\n");
-    ctd_analyzer_run(aand_react);
+    ctd_analyzer_run(aand_analyzer_answer<CtdPort>);
 }

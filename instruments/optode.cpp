@@ -2,6 +2,7 @@
 #include "instruments/optode.h"
 
 #include "board/board_util.h"
+#include "instruments/aanderaa.h"
 #include "instruments/instrument_text.h"
 #include "instruments/port_wait.h"
 #include "serial/user_io.h"
@@ -20,9 +21,6 @@ namespace {
 
 constexpr unsigned char CTRL_X = 0x18;
 
-// "do sample" CR LF and one NUL: twelve bytes on the line.
-const char DO_SAMPLE[12] = {'d', 'o', ' ', 's', 'a', 'm', 'p', 'l', 'e', '\r', '\n', '\0'};
-
 const char* const OPTODE_NO_BANG = "Optode not responding with ! char after crlf";
 const char* const OPTODE_NO_REPLY = "Optode not responding with sample string after do sample";
 const char* const OPTODE_GAP =
@@ -39,7 +37,7 @@ uint32_t tick_now()
     return static_cast<uint32_t>(Timer_10ms(0));
 }
 
-void send(const char* bytes, uint32_t len)
+void send_bytes(const char* bytes, uint32_t len)
 {
     for (uint32_t i = 0; i < len; ++i) {
         optode_putc(static_cast<unsigned char>(bytes[i]));
@@ -66,47 +64,45 @@ int start()
     return ST_OPTODE_PCT;
 }
 
+// The optode port, for the shared handshake.
+struct OptodePort {
+    static int avail() { return optode_rxBytesAvail(); }
+    static unsigned char getc() { return optode_getc(); }
+    static void send(const char* bytes, uint32_t len) { send_bytes(bytes, len); }
+};
+
 int wait_percent()
 {
-    optode.new_tick10ms = tick_now();
-    bool got = optode_rxBytesAvail() > 0;
-    if (got && optode_getc() == '%') {
-        optode.old_tick10ms = tick_now();
-        send("\r\n", 2);
+    switch (aand_look<OptodePort>(optode, '%', OPTODE_PCT_TICKS)) {
+    case AandLook::Delimiter:
+        aand_answer_percent<OptodePort>(optode);
         return ST_OPTODE_BANG;
-    }
-    if (optode.new_tick10ms - optode.old_tick10ms >= OPTODE_PCT_TICKS) {
+    case AandLook::TimedOut: {
         char text[64];
         std::snprintf(text, sizeof text, "Optode not responding with %% char after power up");
         return fail(text);
     }
-    if (!got) {
-        platform_idle();
+    default:
+        return ST_OPTODE_PCT;
     }
-    return ST_OPTODE_PCT;
 }
 
 int wait_bang()
 {
-    optode.new_tick10ms = tick_now();
-    bool got = optode_rxBytesAvail() > 0;
-    if (got && optode_getc() == '!') {
-        send(DO_SAMPLE, sizeof DO_SAMPLE);
-        optode.old_tick10ms = tick_now();
+    switch (aand_look<OptodePort>(optode, '!', OPTODE_BANG_TICKS)) {
+    case AandLook::Delimiter:
+        aand_answer_bang<OptodePort>(optode);
         return ST_OPTODE_RX;
-    }
-    if (optode.new_tick10ms - optode.old_tick10ms >= OPTODE_BANG_TICKS) {
+    case AandLook::TimedOut:
         if (sys_data.diag != 0) {
             uprintf("\r\nOptode power on did not receive ! char delimiter in 2000msec - check optode "
                     "connection or "
                     "setup\r\n");
         }
         return fail(OPTODE_NO_BANG);
+    default:
+        return ST_OPTODE_BANG;
     }
-    if (!got) {
-        platform_idle();
-    }
-    return ST_OPTODE_BANG;
 }
 
 // Waits for the first reply byte, then reads the whole reply in this one
@@ -331,7 +327,7 @@ void optode_comm_test()
                 break;
             }
             if (c == '\r') {
-                send("\r\n", 2);
+                send_bytes("\r\n", 2);
             } else {
                 optode_putc(c);
             }
@@ -357,14 +353,7 @@ void optode_serial_analyzer()
             if (optode_rxBytesAvail() > 0) {
                 unsigned char c = optode_getc();
                 analyzer_print(c, &last);
-                if (c == '%') {
-                    uprintf("TX: crlf \r\n");
-                    send("\r\n", 2);
-                } else if (c == '!') {
-                    uprintf("TX: crlf do sample crlf \r\n");
-                    send("\r\n", 2);
-                    send(DO_SAMPLE, sizeof DO_SAMPLE);
-                }
+                aand_analyzer_answer<OptodePort>(c);
                 busy = true;
             }
             idle_poll();

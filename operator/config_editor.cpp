@@ -408,110 +408,244 @@ void copy_edit_sys_data_structure()
     }
 }
 
+namespace {
+
+// One step of the record dump. A field is named as in the records' field
+// table, which gives where it lies, its kind and its elements; the dump
+// adds only its order, the separators and the few lines printed their own
+// way.
+enum class DumpStep : uint8_t {
+    Field,      // a field of the configuration record
+    Progress,   // a field of the progress record
+    Time,       // a time field, printed as a date and time
+    Line,       // `name` printed as it is
+    Wait,       // the console's transmit buffer drains
+    DataFields, // the data-field listing
+};
+
+// How a field's line differs from "// NAME: VALUE" (the few the dump has).
+enum class DumpLook : uint8_t {
+    Plain,
+    WideColon,   // "chksum:          0"
+    TwoSpaces,   // "pHSlope:  1.000000"
+    SpacedColon, // "spare[0] : 0.000000"
+    Msec,        // "... 100 msec"
+    Sec,         // "... 10 sec"
+    Pump1,       // pump_SN printed as "pump1_SN"
+};
+
+struct LookText {
+    const char* label; // printed instead of the field's name (nullptr: the name)
+    const char* colon; // between the name and the value
+    const char* unit;  // after the value
+};
+
+constexpr LookText LOOK_TEXT[] = {
+    {nullptr, ": ", ""},      {nullptr, ":          ", ""}, {nullptr, ":  ", ""},   {nullptr, " : ", ""},
+    {nullptr, ": ", " msec"}, {nullptr, ": ", " sec"},      {"pump1_SN", ": ", ""},
+};
+static_assert(sizeof LOOK_TEXT / sizeof LOOK_TEXT[0] == static_cast<std::size_t>(DumpLook::Pump1) + 1,
+              "one LOOK_TEXT entry per DumpLook");
+
+// Eight bytes a line: the list stays small in flash.
+struct DumpLine {
+    const char* name = nullptr; // the field's name in the table (Line: the text)
+    DumpStep step = DumpStep::Field;
+    DumpLook look = DumpLook::Plain;
+    uint8_t decimals = 0; // of a float (0: 6 for a float, 11 for a double)
+    uint8_t elements = 0; // of an array: the first ones (0: all, or the named ones)
+};
+
+constexpr DumpLine SEPARATOR{.name = "//\r\n", .step = DumpStep::Line};
+constexpr DumpLine WAIT{.step = DumpStep::Wait};
+
+constexpr DumpLine DUMP[] = {
+    {.name = "sampling_period"},
+    {.name = "chksum", .look = DumpLook::WideColon},
+    {.name = "averaging_interval"},
+    {.name = "pump1_ontime"},
+    {.name = "low_batt_volt", .decimals = 2},
+    {.name = "\r\n", .step = DumpStep::Line},
+    {.name = "TCOffset"},
+    {.name = "k0ext"},
+    {.name = "k0int"},
+    {.name = "k2ext"},
+    {.name = "k2int"},
+    {.name = "quadTherm_c0"},
+    {.name = "quadTherm_c1"},
+    {.name = "quadTherm_c2"},
+    {.name = "quadTherm_c3"},
+    {.name = "shTherm_A"},
+    {.name = "shTherm_B"},
+    {.name = "shTherm_C"},
+    {.name = "default_sal"},
+    {.name = "sensor_sal", .step = DumpStep::Progress},
+    SEPARATOR,
+    WAIT,
+    {.name = "Vrsi_sps"},
+    {.name = "Vrsi_trials"},
+    {.name = "Vrse_sps"},
+    {.name = "Vrse_trials"},
+    {.name = "Vtherm_sps"},
+    {.name = "Vtherm_trials"},
+    {.name = "Ik_sps"},
+    {.name = "Ik_trials"},
+    {.name = "Vk_sps"},
+    {.name = "Vk_trials"},
+    {.name = "Ib_sps"},
+    {.name = "Ib_trials"},
+    {.name = "Vb_sps"},
+    {.name = "Vb_trials"},
+    {.name = "Vbias_sps"},
+    {.name = "Vbias_trials"},
+    {.name = "offset_Ik"},
+    {.name = "offset_Ib"},
+    SEPARATOR,
+    WAIT,
+    {.name = "output"},
+    {.name = "test_mode"},
+    {.name = "fast_mode"},
+    {.name = "solenoid_on2hold_msec", .look = DumpLook::Msec},
+    {.name = "solenoid_hold_pwm"},
+    {.name = "solenoid_holdtime", .look = DumpLook::Sec},
+    {.name = "baud_rate"},
+    SEPARATOR,
+    WAIT,
+    {.step = DumpStep::DataFields},
+    WAIT,
+    SEPARATOR,
+    {.name = "app_cfg"},
+    SEPARATOR,
+    WAIT,
+    {.name = "GMT"},
+    {.name = "sample_aligned"},
+    {.name = "deploy_time"},
+    {.name = "start_pump_time", .step = DumpStep::Time},
+    {.name = "pHOffset"},
+    {.name = "pHSlope", .look = DumpLook::TwoSpaces},
+    {.name = "TCSlope"},
+    {.name = "sensor_ctd_TC", .look = DumpLook::TwoSpaces},
+    {.name = "sensor_optode_TC", .look = DumpLook::TwoSpaces},
+    {.name = "spare", .look = DumpLook::SpacedColon, .elements = 4},
+    WAIT,
+    {.name = "fileName"},
+    {.name = "user"},
+    {.name = "board_SN"},
+    {.name = "tamb_SN"},
+    {.name = "durafet_SN"},
+    {.name = "package_name"},
+    {.name = "optode_SN"},
+    {.name = "ctd_SN"},
+    {.name = "pump_SN", .look = DumpLook::Pump1},
+    {.name = "pump2_SN"},
+    {.name = "deploy_note"},
+    {.name = "board_fab_note"},
+    SEPARATOR,
+    WAIT,
+};
+
+// One element of a field, on one line. Texts are printed at most to their
+// size, terminated or not.
+void dump_value(const DumpLine& line, const RecordField& f, const uint8_t* at, const char* label)
+{
+    const LookText& look = LOOK_TEXT[static_cast<uint8_t>(line.look)];
+    switch (f.kind) {
+    case FieldKind::F32:
+    case FieldKind::F64: {
+        double v = 0.0;
+        int decimals = line.decimals;
+        if (f.kind == FieldKind::F32) {
+            float x = 0.0f;
+            std::memcpy(&x, at, sizeof x);
+            v = static_cast<double>(x);
+            decimals = decimals == 0 ? 6 : decimals;
+        } else {
+            std::memcpy(&v, at, sizeof v);
+            decimals = decimals == 0 ? 11 : decimals;
+        }
+        uprintf("// %s%s%.*f%s\r\n", label, look.colon, decimals, v, look.unit);
+        break;
+    }
+    case FieldKind::Text:
+        uprintf("// %s%s%.*s%s\r\n", label, look.colon, static_cast<int>(f.elem_size),
+                reinterpret_cast<const char*>(at), look.unit);
+        break;
+    case FieldKind::U8:
+    case FieldKind::OutputMode:
+        uprintf("// %s%s%u%s\r\n", label, look.colon, static_cast<unsigned>(*at), look.unit);
+        break;
+    default: {
+        uint32_t v = 0;
+        std::memcpy(&v, at, sizeof v);
+        if (line.step == DumpStep::Time) {
+            uprintf("// %s%s", label, look.colon);
+            print_time_t_Time(v);
+            uprintf("\r\n");
+        } else {
+            uprintf("// %s%s%u%s\r\n", label, look.colon, static_cast<unsigned>(v), look.unit);
+        }
+        break;
+    }
+    }
+}
+
+// A field's lines: one, or one per element of an array (its named elements
+// when it has names).
+void dump_field(const DumpLine& line)
+{
+    const bool progress = line.step == DumpStep::Progress;
+    const RecordLayout& layout = progress ? SYS_SAMP_LAYOUT : SYS_DATA_LAYOUT;
+    const uint8_t* record =
+        progress ? reinterpret_cast<const uint8_t*>(&sys_samp) : reinterpret_cast<const uint8_t*>(&sys_data);
+    const RecordField* f = record_field_find(layout, line.name, std::strlen(line.name));
+    if (f == nullptr) {
+        return;
+    }
+    const char* renamed = LOOK_TEXT[static_cast<uint8_t>(line.look)].label;
+    const char* name = renamed != nullptr ? renamed : f->name;
+    const uint8_t* at = record + f->offset;
+    if (f->count == 1 || f->kind == FieldKind::Text) {
+        dump_value(line, *f, at, name);
+        return;
+    }
+    unsigned n = f->index_names != nullptr ? f->index_name_count : f->count;
+    if (line.elements != 0 && line.elements < n) {
+        n = line.elements;
+    }
+    for (unsigned i = 0; i < n; ++i) {
+        char label[48];
+        if (f->index_names != nullptr) {
+            std::snprintf(label, sizeof label, "%s[%s]", name, f->index_names[i]);
+        } else {
+            std::snprintf(label, sizeof label, "%s[%u]", name, i);
+        }
+        dump_value(line, *f, at + static_cast<std::size_t>(i) * f->elem_size, label);
+    }
+}
+
+} // namespace
+
 void print_sys_data_structure()
 {
-    const systemData& d = sys_data;
-    auto u = [](uint32_t v) { return static_cast<unsigned>(v); };
-    auto f = [](float v) { return static_cast<double>(v); };
     uprintf("\r\n");
-    uprintf("// ------ sys_data EEPROM structure, size = %u ---- \r\n", u(sizeof(systemData)));
-    uprintf("// sampling_period: %u\r\n", u(d.sampling_period));
-    uprintf("// chksum:          %u\r\n", u(d.chksum));
-    uprintf("// averaging_interval: %u\r\n", u(d.averaging_interval));
-    uprintf("// pump1_ontime: %u\r\n", u(d.pump1_ontime));
-    uprintf("// low_batt_volt: %.2f\r\n", f(d.low_batt_volt));
-    uprintf("\r\n");
-    uprintf("// TCOffset: %.6f\r\n", f(d.TCOffset));
-    uprintf("// k0ext: %.6f\r\n", f(d.k0ext));
-    uprintf("// k0int: %.6f\r\n", f(d.k0int));
-    uprintf("// k2ext: %.6f\r\n", f(d.k2ext));
-    uprintf("// k2int: %.6f\r\n", f(d.k2int));
-    uprintf("// quadTherm_c0: %.11lf\r\n", d.quadTherm_c0);
-    uprintf("// quadTherm_c1: %.11lf\r\n", d.quadTherm_c1);
-    uprintf("// quadTherm_c2: %.11lf\r\n", d.quadTherm_c2);
-    uprintf("// quadTherm_c3: %.11lf\r\n", d.quadTherm_c3);
-    uprintf("// shTherm_A: %.11lf\r\n", d.shTherm_A);
-    uprintf("// shTherm_B: %.11lf\r\n", d.shTherm_B);
-    uprintf("// shTherm_C: %.11lf\r\n", d.shTherm_C);
-    uprintf("// default_sal: %.6f\r\n", f(d.default_sal));
-    uprintf("// sensor_sal: %.6f\r\n", f(sys_samp.sensor_sal));
-    uprintf("//\r\n");
-    wait_consoleTx();
-    const struct {
-        const char* name;
-        uint32_t v;
-    } conv[] = {
-        {"Vrsi_sps", d.Vrsi_sps},     {"Vrsi_trials", d.Vrsi_trials},
-        {"Vrse_sps", d.Vrse_sps},     {"Vrse_trials", d.Vrse_trials},
-        {"Vtherm_sps", d.Vtherm_sps}, {"Vtherm_trials", d.Vtherm_trials},
-        {"Ik_sps", d.Ik_sps},         {"Ik_trials", d.Ik_trials},
-        {"Vk_sps", d.Vk_sps},         {"Vk_trials", d.Vk_trials},
-        {"Ib_sps", d.Ib_sps},         {"Ib_trials", d.Ib_trials},
-        {"Vb_sps", d.Vb_sps},         {"Vb_trials", d.Vb_trials},
-        {"Vbias_sps", d.Vbias_sps},   {"Vbias_trials", d.Vbias_trials},
-        {"offset_Ik", d.offset_Ik},   {"offset_Ib", d.offset_Ib},
-    };
-    for (const auto& c : conv) {
-        uprintf("// %s: %u\r\n", c.name, u(c.v));
+    uprintf("// ------ sys_data EEPROM structure, size = %u ---- \r\n",
+            static_cast<unsigned>(sizeof(systemData)));
+    for (const DumpLine& line : DUMP) {
+        switch (line.step) {
+        case DumpStep::Line:
+            uprintf("%s", line.name);
+            break;
+        case DumpStep::Wait:
+            wait_consoleTx();
+            break;
+        case DumpStep::DataFields:
+            print_write_config_data_fields(1, 0, 1);
+            break;
+        default:
+            dump_field(line);
+            break;
+        }
     }
-    uprintf("//\r\n");
-    wait_consoleTx();
-    uprintf("// output: %u\r\n", u(d.output));
-    uprintf("// test_mode: %u\r\n", u(d.test_mode));
-    uprintf("// fast_mode: %u\r\n", u(d.fast_mode));
-    uprintf("// solenoid_on2hold_msec: %u msec\r\n", u(d.solenoid_on2hold_msec));
-    uprintf("// solenoid_hold_pwm: %u\r\n", u(d.solenoid_hold_pwm));
-    uprintf("// solenoid_holdtime: %u sec\r\n", u(d.solenoid_holdtime));
-    uprintf("// baud_rate: %u\r\n", u(d.baud_rate));
-    uprintf("//\r\n");
-    wait_consoleTx();
-    print_write_config_data_fields(1, 0, 1);
-    wait_consoleTx();
-    uprintf("//\r\n");
-    for (unsigned i = 0; i < sizeof APP_CFG_NAMES / sizeof APP_CFG_NAMES[0]; ++i) {
-        uprintf("// app_cfg[%s]: %u\r\n", APP_CFG_NAMES[i], u(d.app_cfg[i]));
-    }
-    uprintf("//\r\n");
-    wait_consoleTx();
-    uprintf("// GMT: %u\r\n", u(d.GMT));
-    uprintf("// sample_aligned: %u\r\n", u(d.sample_aligned));
-    uprintf("// deploy_time: %u\r\n", u(d.deploy_time));
-    uprintf("// start_pump_time: ");
-    print_time_t_Time(d.start_pump_time);
-    uprintf("\r\n");
-    uprintf("// pHOffset: %.6f\r\n", f(d.pHOffset));
-    uprintf("// pHSlope:  %.6f\r\n", f(d.pHSlope));
-    uprintf("// TCSlope: %.6f\r\n", f(d.TCSlope));
-    uprintf("// sensor_ctd_TC:  %.6f\r\n", f(d.sensor_ctd_TC));
-    uprintf("// sensor_optode_TC:  %.6f\r\n", f(d.sensor_optode_TC));
-    for (unsigned i = 0; i < 4; ++i) {
-        uprintf("// spare[%u] : %.6f\r\n", i, f(d.spare[i]));
-    }
-    wait_consoleTx();
-    // Text fields are printed at most to their size, terminated or not.
-    const struct {
-        const char* name;
-        const char* text;
-        int size;
-    } texts[] = {
-        {"fileName", d.fileName, sizeof d.fileName},
-        {"user", d.user, sizeof d.user},
-        {"board_SN", d.board_SN, sizeof d.board_SN},
-        {"tamb_SN", d.tamb_SN, sizeof d.tamb_SN},
-        {"durafet_SN", d.durafet_SN, sizeof d.durafet_SN},
-        {"package_name", d.package_name, sizeof d.package_name},
-        {"optode_SN", d.optode_SN, sizeof d.optode_SN},
-        {"ctd_SN", d.ctd_SN, sizeof d.ctd_SN},
-        {"pump1_SN", d.pump_SN, sizeof d.pump_SN},
-        {"pump2_SN", d.pump2_SN, sizeof d.pump2_SN},
-        {"deploy_note", d.deploy_note, sizeof d.deploy_note},
-        {"board_fab_note", d.board_fab_note, sizeof d.board_fab_note},
-    };
-    for (const auto& t : texts) {
-        uprintf("// %s: %.*s\r\n", t.name, t.size, t.text);
-    }
-    uprintf("//\r\n");
-    wait_consoleTx();
 }
 
 void enter_metadata()

@@ -84,22 +84,22 @@ const std::vector<std::string>& analog_param_names()
     return k_names;
 }
 
-bool analog_params_from(const std::map<std::string, std::string>& params, AnalogParams* out, std::string* err)
+Status analog_params_from(const std::map<std::string, std::string>& params, AnalogParams* out)
 {
     AnalogParams p;
-    auto number = [&](const char* key, double* dst) -> bool {
+    auto number = [&](const char* key, double* dst) -> Status {
         auto it = params.find(key);
         if (it == params.end()) {
-            return true;
+            return {};
         }
         char* end = nullptr;
         double v = std::strtod(it->second.c_str(), &end);
         if (end == it->second.c_str() || *end != '\0' || !std::isfinite(v)) {
-            *err = std::string("analog world: ") + key + " needs a number, got \"" + it->second + "\"";
-            return false;
+            return Status::failure(std::string("analog world: ") + key + " needs a number, got \"" +
+                                   it->second + "\"");
         }
         *dst = v;
-        return true;
+        return {};
     };
     if (auto it = params.find("analog"); it != params.end()) {
         if (it->second == "sensor") {
@@ -107,8 +107,8 @@ bool analog_params_from(const std::map<std::string, std::string>& params, Analog
         } else if (it->second == "qa-sim") {
             p.source = AnalogSource::QaSim;
         } else {
-            *err = "analog world: source must be sensor or qa-sim, got \"" + it->second + "\"";
-            return false;
+            return Status::failure("analog world: source must be sensor or qa-sim, got \"" + it->second +
+                                   "\"");
         }
     }
     if (auto it = params.find("noise"); it != params.end()) {
@@ -116,37 +116,53 @@ bool analog_params_from(const std::map<std::string, std::string>& params, Analog
             p.noise = 0.0;
         } else if (it->second == "on") {
             p.noise = 1.0;
-        } else if (!number("noise", &p.noise) || p.noise < 0) {
-            if (err->empty()) {
-                *err = "analog world: noise must be on, off or a scale >= 0";
-            }
-            return false;
+        } else if (Status st = number("noise", &p.noise); !st.ok()) {
+            return st;
+        } else if (p.noise < 0) {
+            return Status::failure("analog world: noise must be on, off or a scale >= 0");
         }
     }
     if (auto it = params.find("o2_sat"); it != params.end()) {
         p.o2_sat_pct = std::strtod(it->second.c_str(), nullptr); // checked by the instruments' options
     }
     double seed = static_cast<double>(p.seed);
-    bool ok = number("ph", &p.ph) && number("temp", &p.temp_c) && number("sal", &p.salinity) &&
-              number("seed", &seed) && number("e0int", &p.e0int) && number("e0ext", &p.e0ext) &&
-              number("tcint", &p.tcint) && number("tcext", &p.tcext) && number("therm_c0", &p.therm_c0) &&
-              number("therm_c1", &p.therm_c1) && number("therm_c2", &p.therm_c2) &&
-              number("therm_c3", &p.therm_c3) && number("vk", &p.vk) && number("ik", &p.ik_na) &&
-              number("ib", &p.ib_na) && number("vsub", &p.vsub) && number("bias_pos", &p.bias_pos) &&
-              number("bias_neg", &p.bias_neg) && number("vbat", &p.vbat) &&
-              number("board_temp", &p.board_temp_c) && number("humidity", &p.humidity_pct) &&
-              number("leak", &p.leak_pct) && number("pressure", &p.pressure_dbar) &&
-              number("chip_temp", &p.chip_temp_c);
-    if (!ok) {
-        return false;
+    const std::pair<const char*, double*> numbers[] = {
+        {"ph", &p.ph},
+        {"temp", &p.temp_c},
+        {"sal", &p.salinity},
+        {"seed", &seed},
+        {"e0int", &p.e0int},
+        {"e0ext", &p.e0ext},
+        {"tcint", &p.tcint},
+        {"tcext", &p.tcext},
+        {"therm_c0", &p.therm_c0},
+        {"therm_c1", &p.therm_c1},
+        {"therm_c2", &p.therm_c2},
+        {"therm_c3", &p.therm_c3},
+        {"vk", &p.vk},
+        {"ik", &p.ik_na},
+        {"ib", &p.ib_na},
+        {"vsub", &p.vsub},
+        {"bias_pos", &p.bias_pos},
+        {"bias_neg", &p.bias_neg},
+        {"vbat", &p.vbat},
+        {"board_temp", &p.board_temp_c},
+        {"humidity", &p.humidity_pct},
+        {"leak", &p.leak_pct},
+        {"pressure", &p.pressure_dbar},
+        {"chip_temp", &p.chip_temp_c},
+    };
+    for (const auto& [key, dst] : numbers) {
+        if (Status st = number(key, dst); !st.ok()) {
+            return st;
+        }
     }
     if (seed < 0) {
-        *err = "analog world: seed must not be negative";
-        return false;
+        return Status::failure("analog world: seed must not be negative");
     }
     p.seed = static_cast<uint64_t>(seed);
     *out = p;
-    return true;
+    return {};
 }
 
 // --- Physics ------------------------------------------------------------------------
@@ -428,9 +444,8 @@ uint32_t AnalogWorld::onchip_count(int ain)
 void analog_boot()
 {
     AnalogParams params;
-    std::string err;
-    if (!analog_params_from(device_params(), &params, &err)) {
-        log("%s; using the defaults", err.c_str());
+    if (Status st = analog_params_from(device_params(), &params); !st.ok()) {
+        log("%s; using the defaults", st.message().c_str());
         params = AnalogParams{};
     }
     auto* state = static_cast<uint64_t*>(shared_area("analog-noise", 2 * sizeof(uint64_t)));
@@ -440,9 +455,11 @@ void analog_boot()
     g_converter.reset();
     g_world = std::make_unique<AnalogWorld>(params, state);
     WaterScenario water;
-    if (!water_from(device_params(), WaterState{params.temp_c, params.salinity, params.ph, params.o2_sat_pct},
-                    &water, &err)) {
-        log("%s; constant water", err.c_str());
+    if (Status st =
+            water_from(device_params(),
+                       WaterState{params.temp_c, params.salinity, params.ph, params.o2_sat_pct}, &water);
+        !st.ok()) {
+        log("%s; constant water", st.message().c_str());
         water = WaterScenario{};
     }
     g_world->set_scenario(water, device_params().count("battery_ah") != 0);

@@ -64,10 +64,9 @@ struct AnalogParams {
 
 // Names accepted in RunOptions::params by the analog world.
 const std::vector<std::string>& analog_param_names();
-// Reads the parameters; false and a message for an unknown source or a
+// Reads the parameters; fails for an unknown source or a
 // value that is not a number.
-bool analog_params_from(const std::map<std::string, std::string>& params, AnalogParams* out,
-                        std::string* err);
+Status analog_params_from(const std::map<std::string, std::string>& params, AnalogParams* out);
 
 class AnalogWorld {
   public:

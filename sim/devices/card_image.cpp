@@ -37,7 +37,7 @@ uint32_t get32(const uint8_t* p)
     return get16(p) | (get16(p + 2) << 16);
 }
 
-std::string write_at(int fd, uint64_t sector, const void* data, std::size_t len)
+Status write_at(int fd, uint64_t sector, const void* data, std::size_t len)
 {
     const auto* p = static_cast<const uint8_t*>(data);
     off_t at = static_cast<off_t>(sector * CARD_SECTOR);
@@ -47,30 +47,31 @@ std::string write_at(int fd, uint64_t sector, const void* data, std::size_t len)
             continue;
         }
         if (n <= 0) {
-            return std::string("cannot write the image: ") + std::strerror(n < 0 ? errno : EIO);
+            return Status::failure(std::string("cannot write the image: ") +
+                                   std::strerror(n < 0 ? errno : EIO));
         }
         p += n;
         at += n;
         len -= static_cast<std::size_t>(n);
     }
-    return "";
+    return {};
 }
 
 // Zeroes a run of sectors, writing in 64 KiB pieces.
-std::string zero_sectors(int fd, uint64_t start, uint64_t count)
+Status zero_sectors(int fd, uint64_t start, uint64_t count)
 {
     static const std::vector<uint8_t> zeros(64 * 1024, 0);
     const uint64_t per = zeros.size() / CARD_SECTOR;
     while (count > 0) {
         uint64_t n = count < per ? count : per;
-        std::string err = write_at(fd, start, zeros.data(), n * CARD_SECTOR);
-        if (!err.empty()) {
-            return err;
+        Status st = write_at(fd, start, zeros.data(), n * CARD_SECTOR);
+        if (!st.ok()) {
+            return st;
         }
         start += n;
         count -= n;
     }
-    return "";
+    return {};
 }
 
 bool looks_like_fat_boot(const Sector& s)
@@ -84,10 +85,10 @@ bool looks_like_fat_boot(const Sector& s)
 
 } // namespace
 
-std::string card_write_mbr(int fd, uint64_t start, uint64_t sectors)
+Status card_write_mbr(int fd, uint64_t start, uint64_t sectors)
 {
     if (start + sectors > 0xFFFFFFFFull) {
-        return "the image is too large for an MBR partition table";
+        return Status::failure("the image is too large for an MBR partition table");
     }
     Sector s{};
     // Disk signature and volume serial come from the geometry, not the host
@@ -123,10 +124,10 @@ struct Fat32Layout {
 
 // Chooses the layout of a FAT32 volume of `sectors` sectors, or says why
 // there can be none.
-std::string fat32_layout(uint64_t sectors, Fat32Layout* l)
+Status fat32_layout(uint64_t sectors, Fat32Layout* l)
 {
     if (sectors > 0xFFFFFFFFull) {
-        return "the volume is too large for FAT32";
+        return Status::failure("the volume is too large for FAT32");
     }
     l->total = static_cast<uint32_t>(sectors);
     const uint32_t total = l->total;
@@ -141,7 +142,7 @@ std::string fat32_layout(uint64_t sectors, Fat32Layout* l)
     if (total > 67108864)
         l->spc = 64; // > 32 GiB
     if (total < l->reserved + 64) {
-        return "the volume is too small for FAT32";
+        return Status::failure("the volume is too small for FAT32");
     }
     // Smallest FAT that covers every cluster the rest of the volume holds.
     l->fatsz = 1;
@@ -155,32 +156,31 @@ std::string fat32_layout(uint64_t sectors, Fat32Layout* l)
         }
         l->fatsz = need;
         if (l->reserved + l->nfats * l->fatsz >= total) {
-            return "the volume is too small for FAT32";
+            return Status::failure("the volume is too small for FAT32");
         }
     }
     if (l->clusters < 65525) {
-        return "the volume is too small for FAT32 (at least about 33 MiB are needed)";
+        return Status::failure("the volume is too small for FAT32 (at least about 33 MiB are needed)");
     }
     if (l->clusters > 0x0FFFFFF4) {
-        return "the volume is too large for FAT32";
+        return Status::failure("the volume is too large for FAT32");
     }
-    return "";
+    return {};
 }
 
 } // namespace
 
-std::string card_fat32_check(uint64_t sectors)
+Status card_fat32_check(uint64_t sectors)
 {
     Fat32Layout l;
     return fat32_layout(sectors, &l);
 }
 
-std::string card_format_fat32(int fd, uint64_t start, uint64_t sectors)
+Status card_format_fat32(int fd, uint64_t start, uint64_t sectors)
 {
     Fat32Layout l;
-    std::string layout_err = fat32_layout(sectors, &l);
-    if (!layout_err.empty()) {
-        return layout_err;
+    if (Status st = fat32_layout(sectors, &l); !st.ok()) {
+        return st;
     }
     const uint32_t total = l.total;
     const uint32_t spc = l.spc;
@@ -191,12 +191,11 @@ std::string card_format_fat32(int fd, uint64_t start, uint64_t sectors)
 
     // Erase the old structures first: reserved area, both FATs, root cluster.
     uint64_t data_start = start + reserved + uint64_t{nfats} * fatsz;
-    std::string err = zero_sectors(fd, start, reserved + uint64_t{nfats} * fatsz);
-    if (err.empty()) {
-        err = zero_sectors(fd, data_start, spc);
+    if (Status st = zero_sectors(fd, start, reserved + uint64_t{nfats} * fatsz); !st.ok()) {
+        return st;
     }
-    if (!err.empty()) {
-        return err;
+    if (Status st = zero_sectors(fd, data_start, spc); !st.ok()) {
+        return st;
     }
 
     Sector boot{};
@@ -242,84 +241,95 @@ std::string card_format_fat32(int fd, uint64_t start, uint64_t sectors)
     put32(&fat[4], 0x0FFFFFFF);
     put32(&fat[8], 0x0FFFFFFF); // root directory: one cluster, end of chain
 
+    Sector third{};
+    third[510] = 0x55;
+    third[511] = 0xAA;
+    // The boot sector, FSInfo and third boot sector, then their backup
+    // copies at sector 6, then the FATs; the first failure ends the format.
+    struct Piece {
+        uint64_t sector;
+        const Sector* data;
+    };
+    std::vector<Piece> pieces;
     for (uint64_t base : {uint64_t{0}, uint64_t{6}}) {
-        if (err.empty())
-            err = write_at(fd, start + base, boot.data(), boot.size());
-        if (err.empty())
-            err = write_at(fd, start + base + 1, info.data(), info.size());
-        Sector third{};
-        third[510] = 0x55;
-        third[511] = 0xAA;
-        if (err.empty())
-            err = write_at(fd, start + base + 2, third.data(), third.size());
+        pieces.push_back({start + base, &boot});
+        pieces.push_back({start + base + 1, &info});
+        pieces.push_back({start + base + 2, &third});
     }
-    for (uint32_t f = 0; f < nfats && err.empty(); ++f) {
-        err = write_at(fd, start + reserved + uint64_t{f} * fatsz, fat.data(), fat.size());
+    for (uint32_t f = 0; f < nfats; ++f) {
+        pieces.push_back({start + reserved + uint64_t{f} * fatsz, &fat});
     }
-    if (err.empty() && fsync(fd) != 0 && errno != EINVAL) {
-        err = std::string("cannot flush the image: ") + std::strerror(errno);
+    for (const Piece& p : pieces) {
+        if (Status st = write_at(fd, p.sector, p.data->data(), p.data->size()); !st.ok()) {
+            return st;
+        }
     }
-    return err;
+    if (fsync(fd) != 0 && errno != EINVAL) {
+        return Status::failure(std::string("cannot flush the image: ") + std::strerror(errno));
+    }
+    return {};
 }
 
-std::string card_image_check(uint64_t bytes)
+Status card_image_check(uint64_t bytes)
 {
     bytes -= bytes % CARD_SECTOR;
     if (bytes < (uint64_t{CARD_PART_START} + 70000) * CARD_SECTOR) {
-        return "a card image needs at least 36 MiB";
+        return Status::failure("a card image needs at least 36 MiB");
     }
     const uint64_t sectors = bytes / CARD_SECTOR - CARD_PART_START;
     if (CARD_PART_START + sectors > 0xFFFFFFFFull) {
-        return "the image is too large for an MBR partition table (at most 2 TiB less 512 bytes)";
+        return Status::failure(
+            "the image is too large for an MBR partition table (at most 2 TiB less 512 bytes)");
     }
     return card_fat32_check(sectors);
 }
 
-std::string card_image_create(const std::string& path, uint64_t bytes)
+Status card_image_create(const std::string& path, uint64_t bytes)
 {
-    std::string check = card_image_check(bytes);
-    if (!check.empty()) {
-        return check;
+    if (Status st = card_image_check(bytes); !st.ok()) {
+        return st;
     }
     bytes -= bytes % CARD_SECTOR;
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
     if (fd < 0) {
-        return "cannot create " + path + ": " + std::strerror(errno);
+        return Status::failure("cannot create " + path + ": " + std::strerror(errno));
     }
-    std::string err;
+    const uint64_t sectors = bytes / CARD_SECTOR - CARD_PART_START;
+    Status st;
     if (ftruncate(fd, static_cast<off_t>(bytes)) != 0) {
-        err = "cannot size " + path + ": " + std::strerror(errno);
+        st = Status::failure("cannot size " + path + ": " + std::strerror(errno));
     }
-    uint64_t sectors = bytes / CARD_SECTOR - CARD_PART_START;
-    if (err.empty())
-        err = card_write_mbr(fd, CARD_PART_START, sectors);
-    if (err.empty())
-        err = card_format_fat32(fd, CARD_PART_START, sectors);
+    if (st.ok()) {
+        st = card_write_mbr(fd, CARD_PART_START, sectors);
+    }
+    if (st.ok()) {
+        st = card_format_fat32(fd, CARD_PART_START, sectors);
+    }
     close(fd);
-    if (!err.empty()) {
+    if (!st.ok()) {
         unlink(path.c_str());
     }
-    return err;
+    return st;
 }
 
-std::string card_locate_volume(int fd, CardVolume* vol)
+Status card_locate_volume(int fd, CardVolume* vol)
 {
     struct stat st;
     if (fstat(fd, &st) != 0) {
-        return std::string("cannot read the image: ") + std::strerror(errno);
+        return Status::failure(std::string("cannot read the image: ") + std::strerror(errno));
     }
     uint64_t image_sectors = static_cast<uint64_t>(st.st_size) / CARD_SECTOR;
     Sector s{};
     if (image_sectors == 0 || pread(fd, s.data(), s.size(), 0) != static_cast<ssize_t>(s.size())) {
-        return "the image is empty or unreadable";
+        return Status::failure("the image is empty or unreadable");
     }
     *vol = CardVolume{};
     if (looks_like_fat_boot(s)) {
         vol->sectors = image_sectors;
-        return "";
+        return {};
     }
     if (s[510] != 0x55 || s[511] != 0xAA) {
-        return "no FAT volume and no partition table in the image";
+        return Status::failure("no FAT volume and no partition table in the image");
     }
     for (int i = 0; i < 4; ++i) {
         const uint8_t* e = &s[446 + 16 * i];
@@ -329,14 +339,14 @@ std::string card_locate_volume(int fd, CardVolume* vol)
             continue;
         }
         if (first >= image_sectors) {
-            return "the partition table points beyond the end of the image";
+            return Status::failure("the partition table points beyond the end of the image");
         }
         vol->has_mbr = true;
         vol->start = first;
         vol->sectors = std::min<uint64_t>(count, image_sectors - first);
-        return "";
+        return {};
     }
-    return "the partition table holds no partition";
+    return Status::failure("the partition table holds no partition");
 }
 
 } // namespace sim

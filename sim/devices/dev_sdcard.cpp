@@ -115,9 +115,9 @@ class SdCard : public SpiDevice {
         struct stat st;
         if (stat(path.c_str(), &st) != 0) {
             const uint64_t mib = param_count_or("microSD card", "card_size_mib", 1, 1000000000, 1024);
-            std::string err = card_image_create(path, mib != 0 ? mib << 20 : CARD_DEFAULT_BYTES);
-            if (!err.empty()) {
-                log("microSD card: %s", err.c_str());
+            const Status made = card_image_create(path, mib != 0 ? mib << 20 : CARD_DEFAULT_BYTES);
+            if (!made.ok()) {
+                log("microSD card: %s", made.message().c_str());
                 return false;
             }
             log("new microSD card in %s (%llu MiB, FAT32)", path.c_str(),

@@ -20,51 +20,49 @@ std::string range_text(double lo, double hi)
 
 } // namespace
 
-bool param_number(const std::map<std::string, std::string>& params, const std::string& key, double lo,
-                  double hi, double* out, std::string* err)
+Status param_number(const std::map<std::string, std::string>& params, const std::string& key, double lo,
+                    double hi, double* out)
 {
     auto it = params.find(key);
     if (it == params.end()) {
-        return true;
+        return {};
     }
     const char* text = it->second.c_str();
     char* end = nullptr;
     errno = 0;
     const double v = std::strtod(text, &end);
     if (end == text || *end != '\0' || errno != 0 || !std::isfinite(v) || v < lo || v > hi) {
-        *err = key + " needs a number " + range_text(lo, hi) + ", got \"" + it->second + "\"";
-        return false;
+        return Status::failure(key + " needs a number " + range_text(lo, hi) + ", got \"" + it->second +
+                               "\"");
     }
     *out = v;
-    return true;
+    return {};
 }
 
-bool param_count(const std::map<std::string, std::string>& params, const std::string& key, uint64_t lo,
-                 uint64_t hi, uint64_t* out, std::string* err)
+Status param_count(const std::map<std::string, std::string>& params, const std::string& key, uint64_t lo,
+                   uint64_t hi, uint64_t* out)
 {
     auto it = params.find(key);
     if (it == params.end()) {
-        return true;
+        return {};
     }
     const char* text = it->second.c_str();
     char* end = nullptr;
     errno = 0;
     const unsigned long long v = std::strtoull(text, &end, 10);
     if (end == text || *end != '\0' || errno != 0 || text[0] == '-' || text[0] == '+' || v < lo || v > hi) {
-        *err = key + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) +
-               ", got \"" + it->second + "\"";
-        return false;
+        return Status::failure(key + " needs a whole number from " + std::to_string(lo) + " to " +
+                               std::to_string(hi) + ", got \"" + it->second + "\"");
     }
     *out = v;
-    return true;
+    return {};
 }
 
 double param_number_or(const char* who, const std::string& key, double lo, double hi, double dflt)
 {
     double v = dflt;
-    std::string err;
-    if (!param_number(device_params(), key, lo, hi, &v, &err)) {
-        log("%s: %s; %g used", who, err.c_str(), dflt);
+    if (Status st = param_number(device_params(), key, lo, hi, &v); !st.ok()) {
+        log("%s: %s; %g used", who, st.message().c_str(), dflt);
         return dflt;
     }
     return v;
@@ -73,9 +71,8 @@ double param_number_or(const char* who, const std::string& key, double lo, doubl
 uint64_t param_count_or(const char* who, const std::string& key, uint64_t lo, uint64_t hi, uint64_t dflt)
 {
     uint64_t v = dflt;
-    std::string err;
-    if (!param_count(device_params(), key, lo, hi, &v, &err)) {
-        log("%s: %s; %llu used", who, err.c_str(), static_cast<unsigned long long>(dflt));
+    if (Status st = param_count(device_params(), key, lo, hi, &v); !st.ok()) {
+        log("%s: %s; %llu used", who, st.message().c_str(), static_cast<unsigned long long>(dflt));
         return dflt;
     }
     return v;

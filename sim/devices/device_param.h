@@ -3,18 +3,22 @@
 // count: a whole number).  A parameter that is absent keeps the default.
 #pragma once
 
+#include "tools/common/status.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
 
 namespace sim {
 
-// false, with `*err` naming the parameter, its range and the text, when
-// the value is bad (`*out` then unchanged).
-bool param_number(const std::map<std::string, std::string>& params, const std::string& key, double lo,
-                  double hi, double* out, std::string* err);
-bool param_count(const std::map<std::string, std::string>& params, const std::string& key, uint64_t lo,
-                 uint64_t hi, uint64_t* out, std::string* err);
+using varve::Status;
+
+// A failure, naming the parameter, its range and the text, when the value
+// is bad (`*out` then unchanged).
+Status param_number(const std::map<std::string, std::string>& params, const std::string& key, double lo,
+                    double hi, double* out);
+Status param_count(const std::map<std::string, std::string>& params, const std::string& key, uint64_t lo,
+                   uint64_t hi, uint64_t* out);
 
 // The same on the run's parameters (device_params()) for a device's boot:
 // a bad value is logged ("WHO: ... got "TEXT", DEFAULT used") and the

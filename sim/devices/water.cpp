@@ -73,7 +73,7 @@ const std::vector<std::string>& water_param_names()
     return k_names;
 }
 
-bool water_parse_csv(const std::string& text, WaterScenario* out, std::string* err)
+Status water_parse_csv(const std::string& text, WaterScenario* out)
 {
     std::istringstream in(text);
     std::string line;
@@ -102,9 +102,9 @@ bool water_parse_csv(const std::string& text, WaterScenario* out, std::string* e
             }
             for (int k = 0; k < 5; ++k) {
                 if (col[k] < 0) {
-                    *err = "line " + std::to_string(line_no) + ": the first row must name the columns " +
-                           "time_s,temp_c,salinity,ph_total,o2_sat_pct (column " + COLUMNS[k] + " missing)";
-                    return false;
+                    return Status::failure(
+                        "line " + std::to_string(line_no) + ": the first row must name the columns " +
+                        "time_s,temp_c,salinity,ph_total,o2_sat_pct (column " + COLUMNS[k] + " missing)");
                 }
             }
             width = cells.size();
@@ -112,42 +112,39 @@ bool water_parse_csv(const std::string& text, WaterScenario* out, std::string* e
             continue;
         }
         if (cells.size() != width) {
-            *err = "line " + std::to_string(line_no) + ": " + std::to_string(cells.size()) +
-                   " cells, the header has " + std::to_string(width);
-            return false;
+            return Status::failure("line " + std::to_string(line_no) + ": " + std::to_string(cells.size()) +
+                                   " cells, the header has " + std::to_string(width));
         }
         double v[5];
         for (int k = 0; k < 5; ++k) {
             if (!number_text(cells[static_cast<std::size_t>(col[k])], &v[k])) {
-                *err = "line " + std::to_string(line_no) + ": " + COLUMNS[k] + " is not a number: \"" +
-                       cells[static_cast<std::size_t>(col[k])] + "\"";
-                return false;
+                return Status::failure("line " + std::to_string(line_no) + ": " + COLUMNS[k] +
+                                       " is not a number: \"" + cells[static_cast<std::size_t>(col[k])] +
+                                       "\"");
             }
         }
         if (!out->t_s.empty() && !(v[0] > out->t_s.back())) {
-            *err = "line " + std::to_string(line_no) + ": time_s must increase from row to row";
-            return false;
+            return Status::failure("line " + std::to_string(line_no) +
+                                   ": time_s must increase from row to row");
         }
         if (v[0] < 0 || v[2] < 0 || v[2] > 45 || v[1] < -2.5 || v[1] > 40 || v[3] < 6 || v[3] > 9.5 ||
             v[4] < 0 || v[4] > 500) {
-            *err =
+            return Status::failure(
                 "line " + std::to_string(line_no) +
                 ": outside the water the sensor models cover (time_s >= 0, temp_c -2.5..40, salinity 0..45, "
-                "ph_total 6..9.5, o2_sat_pct 0..500)";
-            return false;
+                "ph_total 6..9.5, o2_sat_pct 0..500)");
         }
         out->t_s.push_back(v[0]);
         out->rows.push_back(WaterState{v[1], v[2], v[3], v[4]});
     }
     if (!header || out->rows.empty()) {
-        *err = "no header row and data rows";
-        return false;
+        return Status::failure("no header row and data rows");
     }
-    return true;
+    return {};
 }
 
-bool water_from(const std::map<std::string, std::string>& params, const WaterState& base, WaterScenario* out,
-                std::string* err)
+Status water_from(const std::map<std::string, std::string>& params, const WaterState& base,
+                  WaterScenario* out)
 {
     WaterScenario w;
     w.base = base;
@@ -159,24 +156,19 @@ bool water_from(const std::map<std::string, std::string>& params, const WaterSta
             } else if (item == "diurnal") {
                 w.diurnal.on = true;
             } else if (item.empty()) {
-                *err = "--water needs tide, diurnal or a file";
-                return false;
+                return Status::failure("--water needs tide, diurnal or a file");
             } else {
                 if (++files > 1) {
-                    *err = "--water: one water file at most";
-                    return false;
+                    return Status::failure("--water: one water file at most");
                 }
                 std::ifstream f(item, std::ios::binary);
                 std::stringstream text;
                 text << f.rdbuf();
                 if (!f) {
-                    *err = "--water: cannot read \"" + item + "\"";
-                    return false;
+                    return Status::failure("--water: cannot read \"" + item + "\"");
                 }
-                std::string why;
-                if (!water_parse_csv(text.str(), &w, &why)) {
-                    *err = "--water " + item + ": " + why;
-                    return false;
+                if (Status st = water_parse_csv(text.str(), &w); !st.ok()) {
+                    return Status::failure("--water " + item + ": " + st.message());
                 }
             }
         }
@@ -201,15 +193,15 @@ bool water_from(const std::map<std::string, std::string>& params, const WaterSta
         bool ok = f.duration ? duration_text(it->second, f.dst) && *f.dst >= 60 && *f.dst <= 3.2e7
                              : number_text(it->second, f.dst);
         if (!ok) {
-            *err = std::string("water: ") + f.key +
-                   (f.duration ? " needs a duration of 60 s to a year (seconds or 90m, 12.42h, 1d)"
-                               : " needs a number") +
-                   ", got \"" + it->second + "\"";
-            return false;
+            return Status::failure(std::string("water: ") + f.key +
+                                   (f.duration
+                                        ? " needs a duration of 60 s to a year (seconds or 90m, 12.42h, 1d)"
+                                        : " needs a number") +
+                                   ", got \"" + it->second + "\"");
         }
     }
     *out = w;
-    return true;
+    return {};
 }
 
 WaterState water_at(const WaterScenario& w, double t_s)

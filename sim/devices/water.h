@@ -11,11 +11,15 @@
 // "drift_int", "drift_ext" in mV per day (docs/simulator.md).
 #pragma once
 
+#include "tools/common/status.h"
+
 #include <map>
 #include <string>
 #include <vector>
 
 namespace sim {
+
+using varve::Status;
 
 struct WaterState {
     double temp_c;
@@ -52,11 +56,11 @@ struct WaterScenario {
 const std::vector<std::string>& water_param_names();
 
 // Reads the scenario (the file too); `base` is the constant water of the
-// other options.  False and a message for a malformed value or file.
-bool water_from(const std::map<std::string, std::string>& params, const WaterState& base, WaterScenario* out,
-                std::string* err);
-// Reads a water file's CSV text; false and a message ("line N: ...").
-bool water_parse_csv(const std::string& text, WaterScenario* out, std::string* err);
+// other options.  Fails for a malformed value or file.
+Status water_from(const std::map<std::string, std::string>& params, const WaterState& base,
+                  WaterScenario* out);
+// Reads a water file's CSV text; a failure says where ("line N: ...").
+Status water_parse_csv(const std::string& text, WaterScenario* out);
 
 // The water `t_s` seconds after the start of the run.
 WaterState water_at(const WaterScenario& w, double t_s);

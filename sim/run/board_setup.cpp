@@ -29,14 +29,13 @@ bool open_board(const RunOptions& opts, bool* new_board)
     }
     *new_board = !board_folder_load_hib(&run_shared().hib);
 
-    std::string err;
     if (*new_board) {
         HibState& h = run_shared().hib;
         h = HibState{};
         h.rtc_enabled = 1;
         uint32_t start = 0;
-        if (!rtc_from_text(opts.start, &start, &err)) {
-            log("%s", err.c_str());
+        if (Status st = rtc_from_text(opts.start, &start); !st.ok()) {
+            log("%s", st.message().c_str());
             return false;
         }
         h.rtc_seconds = start;

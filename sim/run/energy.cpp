@@ -98,27 +98,26 @@ double PowerTable::get(const std::string& key) const
     return it != value.end() ? it->second : 0.0;
 }
 
-bool power_table_load(const std::map<std::string, std::string>& params, const std::string& board_dir,
-                      PowerTable* out, std::string* err)
+Status power_table_load(const std::map<std::string, std::string>& params, const std::string& board_dir,
+                        PowerTable* out)
 {
     PowerTable t;
     for (const PowerDefault& d : k_defaults) {
         t.value[d.key] = d.value;
         t.origin[d.key] = "default";
     }
-    auto set = [&](const std::string& key, const std::string& text, const std::string& where) {
+    auto set = [&](const std::string& key, const std::string& text, const std::string& where) -> Status {
         double v = 0;
         if (!known_key(key)) {
-            *err = where + ": unknown power table entry \"" + key + "\" (varve-sim power lists them)";
-            return false;
+            return Status::failure(where + ": unknown power table entry \"" + key +
+                                   "\" (varve-sim power lists them)");
         }
         if (!number_text(text, &v) || v < 0 || v > 100000) {
-            *err = where + ": " + key + " needs a number 0..100000, got \"" + text + "\"";
-            return false;
+            return Status::failure(where + ": " + key + " needs a number 0..100000, got \"" + text + "\"");
         }
         t.value[key] = v;
         t.origin[key] = where.rfind("--power", 0) == 0 ? "command line" : "power.txt";
-        return true;
+        return {};
     };
     if (!board_dir.empty()) {
         std::ifstream f(board_dir + "/power.txt");
@@ -136,18 +135,21 @@ bool power_table_load(const std::map<std::string, std::string>& params, const st
             if (!value.empty() && value[0] == '=') {
                 value = trim(value.substr(1));
             }
-            if (!set(key, value, board_dir + "/power.txt line " + std::to_string(n))) {
-                return false;
+            if (Status st = set(key, value, board_dir + "/power.txt line " + std::to_string(n)); !st.ok()) {
+                return st;
             }
         }
     }
     for (const auto& [k, v] : params) {
-        if (k.rfind("power.", 0) == 0 && !set(k.substr(6), v, "--power " + k.substr(6))) {
-            return false;
+        if (k.rfind("power.", 0) != 0) {
+            continue;
+        }
+        if (Status st = set(k.substr(6), v, "--power " + k.substr(6)); !st.ok()) {
+            return st;
         }
     }
     *out = t;
-    return true;
+    return {};
 }
 
 std::string power_table_text(const PowerTable& t)
@@ -209,7 +211,7 @@ double Battery::mAh_to(double threshold_v, double fresh_v) const
     return hi;
 }
 
-bool battery_parse_curve(const std::string& text, Battery* out, std::string* err)
+Status battery_parse_curve(const std::string& text, Battery* out)
 {
     std::istringstream in(text);
     std::string line;
@@ -225,8 +227,8 @@ bool battery_parse_curve(const std::string& text, Battery* out, std::string* err
         }
         if (!header) {
             if (line != "drawn_pct,volts") {
-                *err = "line " + std::to_string(n) + ": the first row must be drawn_pct,volts";
-                return false;
+                return Status::failure("line " + std::to_string(n) +
+                                       ": the first row must be drawn_pct,volts");
             }
             header = true;
             continue;
@@ -235,27 +237,25 @@ bool battery_parse_curve(const std::string& text, Battery* out, std::string* err
         double pct = 0, v = 0;
         if (comma == std::string::npos || !number_text(trim(line.substr(0, comma)), &pct) ||
             !number_text(trim(line.substr(comma + 1)), &v)) {
-            *err = "line " + std::to_string(n) + ": two numbers expected: drawn_pct,volts";
-            return false;
+            return Status::failure("line " + std::to_string(n) + ": two numbers expected: drawn_pct,volts");
         }
         if (pct < 0 || pct > 100 || v <= 0 || v > 100 ||
             (!out->drawn.empty() && pct / 100.0 <= out->drawn.back()) ||
             (!out->volts.empty() && v > out->volts.back())) {
-            *err = "line " + std::to_string(n) +
-                   ": drawn_pct must rise within 0..100 and volts (0..100) must not rise from row to row";
-            return false;
+            return Status::failure(
+                "line " + std::to_string(n) +
+                ": drawn_pct must rise within 0..100 and volts (0..100) must not rise from row to row");
         }
         out->drawn.push_back(pct / 100.0);
         out->volts.push_back(v);
     }
     if (out->drawn.size() < 2) {
-        *err = "a header row and at least two rows needed";
-        return false;
+        return Status::failure("a header row and at least two rows needed");
     }
-    return true;
+    return {};
 }
 
-bool battery_from(const std::map<std::string, std::string>& params, Battery* out, std::string* err)
+Status battery_from(const std::map<std::string, std::string>& params, Battery* out)
 {
     Battery b;
     b.drawn.assign(std::begin(k_curve_drawn), std::end(k_curve_drawn));
@@ -264,9 +264,8 @@ bool battery_from(const std::map<std::string, std::string>& params, Battery* out
     if (auto it = params.find("battery_ah"); it != params.end()) {
         double ah = 0;
         if (!number_text(it->second, &ah) || ah <= 0 || ah > 10000) {
-            *err =
-                "--battery needs a capacity in Ah, more than 0 and at most 10000, got \"" + it->second + "\"";
-            return false;
+            return Status::failure("--battery needs a capacity in Ah, more than 0 and at most 10000, got \"" +
+                                   it->second + "\"");
         }
         b.capacity_mAh = ah * 1000.0;
     }
@@ -274,32 +273,31 @@ bool battery_from(const std::map<std::string, std::string>& params, Battery* out
         std::ifstream f(it->second, std::ios::binary);
         std::stringstream text;
         text << f.rdbuf();
-        std::string why;
         if (!f) {
-            *err = "--battery-curve: cannot read \"" + it->second + "\"";
-            return false;
+            return Status::failure("--battery-curve: cannot read \"" + it->second + "\"");
         }
-        if (!battery_parse_curve(text.str(), &b, &why)) {
-            *err = "--battery-curve " + it->second + ": " + why;
-            return false;
+        if (Status st = battery_parse_curve(text.str(), &b); !st.ok()) {
+            return Status::failure("--battery-curve " + it->second + ": " + st.message());
         }
         b.curve_name = it->second;
     }
     *out = b;
-    return true;
+    return {};
 }
 
-bool energy_run_open(const std::map<std::string, std::string>& params, const std::string& board_dir,
-                     std::string* err)
+Status energy_run_open(const std::map<std::string, std::string>& params, const std::string& board_dir)
 {
-    if (!power_table_load(params, board_dir, &g_table, err) || !battery_from(params, &g_battery, err)) {
-        return false;
+    if (Status st = power_table_load(params, board_dir, &g_table); !st.ok()) {
+        return st;
+    }
+    if (Status st = battery_from(params, &g_battery); !st.ok()) {
+        return st;
     }
     g_fresh_v = 12.5;
     if (auto it = params.find("vbat"); it != params.end()) {
         number_text(it->second, &g_fresh_v);
     }
-    return true;
+    return {};
 }
 
 const PowerTable& run_power_table()

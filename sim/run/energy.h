@@ -10,12 +10,16 @@
 // voltage through supply_battery_volts() (board_services.h).
 #pragma once
 
+#include "tools/common/status.h"
+
 #include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace sim {
+
+using varve::Status;
 
 struct PowerDefault {
     const char* key;
@@ -31,10 +35,10 @@ struct PowerTable {
 };
 
 // The defaults, then `board_dir`/power.txt (when present), then the
-// "power.KEY" run parameters.  False and a message for an unknown key or a
+// "power.KEY" run parameters.  Fails for an unknown key or a
 // value that is not a number >= 0.
-bool power_table_load(const std::map<std::string, std::string>& params, const std::string& board_dir,
-                      PowerTable* out, std::string* err);
+Status power_table_load(const std::map<std::string, std::string>& params, const std::string& board_dir,
+                        PowerTable* out);
 // The table as text, one entry a line: key, value, unit, where it comes
 // from, the basis of the default.
 std::string power_table_text(const PowerTable& t);
@@ -55,14 +59,13 @@ struct Battery {
     double mAh_to(double threshold_v, double fresh_v) const;
 };
 // "battery_ah" and "battery_curve" of the run parameters.
-bool battery_from(const std::map<std::string, std::string>& params, Battery* out, std::string* err);
+Status battery_from(const std::map<std::string, std::string>& params, Battery* out);
 // A curve file's text: a header row "drawn_pct,volts", then rows.
-bool battery_parse_curve(const std::string& text, Battery* out, std::string* err);
+Status battery_parse_curve(const std::string& text, Battery* out);
 
 // The table and the battery of the current run (loaded when the run
 // starts; every boot inherits them).
-bool energy_run_open(const std::map<std::string, std::string>& params, const std::string& board_dir,
-                     std::string* err);
+Status energy_run_open(const std::map<std::string, std::string>& params, const std::string& board_dir);
 const PowerTable& run_power_table();
 const Battery& run_battery();
 // The fresh supply voltage of the run (--vbat).

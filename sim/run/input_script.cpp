@@ -105,7 +105,7 @@ bool unescape(const std::string& in, std::string* out)
 
 } // namespace
 
-bool parse_script(const std::string& text, Script* out, std::string* err)
+Status parse_script(const std::string& text, Script* out)
 {
     out->entries.clear();
     std::istringstream in(text);
@@ -126,9 +126,8 @@ bool parse_script(const std::string& text, Script* out, std::string* err)
         std::string body = sp == std::string::npos ? std::string() : line.substr(sp + 1);
         Time delay = 0;
         if (!parse_delay(delay_tok, &delay)) {
-            *err = "input script line " + std::to_string(line_no) + ": bad delay \"" + delay_tok +
-                   "\" (seconds, decimals allowed, optional unit ms, s, m or h)";
-            return false;
+            return Status::failure("input script line " + std::to_string(line_no) + ": bad delay \"" +
+                                   delay_tok + "\" (seconds, decimals allowed, optional unit ms, s, m or h)");
         }
         t += delay;
         ScriptEntry e;
@@ -145,33 +144,31 @@ bool parse_script(const std::string& text, Script* out, std::string* err)
             } else if (ev == "fault") {
                 e.kind = ScriptEntry::Kind::Fault;
             } else {
-                *err = "input script line " + std::to_string(line_no) + ": unknown board event \"!" + ev +
-                       "\" (known: !reset, !powercycle, !fault)";
-                return false;
+                return Status::failure("input script line " + std::to_string(line_no) +
+                                       ": unknown board event \"!" + ev +
+                                       "\" (known: !reset, !powercycle, !fault)");
             }
         } else if (!unescape(body, &e.text)) {
-            *err = "input script line " + std::to_string(line_no) +
-                   ": bad escape (known: \\r \\n \\t \\\\ \\xHH)";
-            return false;
+            return Status::failure("input script line " + std::to_string(line_no) +
+                                   ": bad escape (known: \\r \\n \\t \\\\ \\xHH)");
         }
         out->entries.push_back(std::move(e));
     }
-    return true;
+    return {};
 }
 
-bool load_script_file(const std::string& path, Script* out, std::string* err)
+Status load_script_file(const std::string& path, Script* out)
 {
     std::ifstream f(path, std::ios::binary);
     if (!f) {
-        *err = "cannot read input script " + path;
-        return false;
+        return Status::failure("cannot read input script " + path);
     }
     std::stringstream ss;
     ss << f.rdbuf();
-    return parse_script(ss.str(), out, err);
+    return parse_script(ss.str(), out);
 }
 
-bool rtc_from_text(const std::string& text, uint32_t* rtc, std::string* err)
+Status rtc_from_text(const std::string& text, uint32_t* rtc)
 {
     struct tm t {};
     if (text.empty()) {
@@ -186,8 +183,8 @@ bool rtc_from_text(const std::string& text, uint32_t* rtc, std::string* err)
         if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6 ||
             y < 1901 || y > 2035 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 ||
             mi > 59 || s < 0 || s > 59) {
-            *err = "--start wants \"YYYY-MM-DD HH:MM:SS\" between 1901 and 2035, got \"" + text + "\"";
-            return false;
+            return Status::failure("--start wants \"YYYY-MM-DD HH:MM:SS\" between 1901 and 2035, got \"" +
+                                   text + "\"");
         }
         t.tm_year = y - 1900;
         t.tm_mon = mo - 1;
@@ -198,7 +195,7 @@ bool rtc_from_text(const std::string& text, uint32_t* rtc, std::string* err)
     }
     t.tm_isdst = 0;
     *rtc = rtc_mktime(&t);
-    return true;
+    return {};
 }
 
 } // namespace sim

@@ -9,12 +9,15 @@
 #pragma once
 
 #include "platform/host/sim_core.h"
+#include "tools/common/status.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace sim {
+
+using varve::Status;
 
 struct ScriptEntry {
     enum class Kind { Type, Reset, PowerCycle, Fault };
@@ -27,11 +30,11 @@ struct Script {
     std::vector<ScriptEntry> entries;
 };
 
-bool parse_script(const std::string& text, Script* out, std::string* err);
-bool load_script_file(const std::string& path, Script* out, std::string* err);
+Status parse_script(const std::string& text, Script* out);
+Status load_script_file(const std::string& path, Script* out);
 
 // "YYYY-MM-DD HH:MM:SS" (console time, local) -> RTC count (seconds since
 // 1900 plus the zone offset).  Empty text takes the host's clock.
-bool rtc_from_text(const std::string& text, uint32_t* rtc, std::string* err);
+Status rtc_from_text(const std::string& text, uint32_t* rtc);
 
 } // namespace sim

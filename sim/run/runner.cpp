@@ -88,16 +88,12 @@ int run_board(const RunOptions& opts)
 {
     StopSignals stop_signals;
     // Inputs and outputs first: a mistake in them leaves no new board behind.
-    std::string err;
     Script script;
-    if (!opts.input_file.empty()) {
-        if (!load_script_file(opts.input_file, &script, &err)) {
-            log("%s", err.c_str());
-            return 1;
-        }
-    } else if (!opts.input_text.empty()) {
-        if (!parse_script(opts.input_text, &script, &err)) {
-            log("%s", err.c_str());
+    if (!opts.input_file.empty() || !opts.input_text.empty()) {
+        const Status read = !opts.input_file.empty() ? load_script_file(opts.input_file, &script)
+                                                     : parse_script(opts.input_text, &script);
+        if (!read.ok()) {
+            log("%s", read.message().c_str());
             return 1;
         }
     }
@@ -118,8 +114,8 @@ int run_board(const RunOptions& opts)
     if (!opts.stats_file.empty() && !(stats_file = open_output(opts.stats_file))) {
         return 1;
     }
-    if (!energy_run_open(opts.params, opts.board_dir, &err)) {
-        log("%s", err.c_str());
+    if (Status st = energy_run_open(opts.params, opts.board_dir); !st.ok()) {
+        log("%s", st.message().c_str());
         return 1;
     }
 

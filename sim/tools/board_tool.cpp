@@ -197,8 +197,8 @@ struct Target {
     int index = -1; // -1: the whole field
 };
 
-// Resolves `name`; "" or the reason it names no field.
-std::string resolve(const std::string& name, bool whole_array_ok, Target* t)
+// Resolves `name`; fails with the reason it names no field.
+Status resolve(const std::string& name, bool whole_array_ok, Target* t)
 {
     std::string rest = name;
     t->layout = &SYS_DATA_LAYOUT;
@@ -213,7 +213,7 @@ std::string resolve(const std::string& name, bool whole_array_ok, Target* t)
     const std::size_t open = rest.find('[');
     if (open != std::string::npos) {
         if (rest.back() != ']' || rest.size() < open + 3) {
-            return "\"" + name + "\": an index is written NAME[INDEX]";
+            return Status::failure("\"" + name + "\": an index is written NAME[INDEX]");
         }
         index_text = rest.substr(open + 1, rest.size() - open - 2);
         rest = rest.substr(0, open);
@@ -225,32 +225,32 @@ std::string resolve(const std::string& name, bool whole_array_ok, Target* t)
         if (t->layout == &SYS_DATA_LAYOUT && record_field_find(SYS_SAMP_LAYOUT, rest.c_str(), rest.size())) {
             msg += " (the progress record's field is sys_samp." + rest + ")";
         }
-        return msg;
+        return Status::failure(msg);
     }
     const RecordField& f = *t->field;
     if (!indexed) {
         if (f.count > 1 && !whole_array_ok) {
-            return "\"" + name + "\" is an array of " + std::to_string(f.count) + ": name one element, " +
-                   name + "[INDEX]";
+            return Status::failure("\"" + name + "\" is an array of " + std::to_string(f.count) +
+                                   ": name one element, " + name + "[INDEX]");
         }
-        return "";
+        return {};
     }
     if (f.count == 1) {
-        return "\"" + rest + "\" is not an array: no index";
+        return Status::failure("\"" + rest + "\" is not an array: no index");
     }
     int idx = record_field_index(f, index_text.c_str(), index_text.size());
     if (idx < 0) {
         if (index_text.find_first_not_of("0123456789") != std::string::npos || index_text.size() > 5) {
-            return "\"" + name + "\": unknown index \"" + index_text + "\"";
+            return Status::failure("\"" + name + "\": unknown index \"" + index_text + "\"");
         }
         idx = std::atoi(index_text.c_str());
         if (idx >= f.count) {
-            return "\"" + name + "\": index " + index_text + " is out of range (0.." +
-                   std::to_string(f.count - 1) + ")";
+            return Status::failure("\"" + name + "\": index " + index_text + " is out of range (0.." +
+                                   std::to_string(f.count - 1) + ")");
         }
     }
     t->index = idx;
-    return "";
+    return {};
 }
 
 bool whole(const std::string& text, unsigned long long max, unsigned long long* v)
@@ -285,19 +285,18 @@ struct Assignment {
     std::vector<unsigned char> bytes;
 };
 
-// Checks NAME=VALUE; "" or the reason it is refused.
-std::string check_assignment(const std::string& arg, Assignment* a)
+// Checks NAME=VALUE; fails with the reason it is refused.
+Status check_assignment(const std::string& arg, Assignment* a)
 {
     const std::size_t eq = arg.find('=');
     if (eq == std::string::npos || eq == 0) {
-        return "\"" + arg + "\": write NAME=VALUE";
+        return Status::failure("\"" + arg + "\": write NAME=VALUE");
     }
     const std::string name = arg.substr(0, eq);
     const std::string value = arg.substr(eq + 1);
     Target t;
-    std::string err = resolve(name, false, &t);
-    if (!err.empty()) {
-        return err;
+    if (Status st = resolve(name, false, &t); !st.ok()) {
+        return st;
     }
     const RecordField& f = *t.field;
     a->name = field_name(*t.layout, f, t.index);
@@ -311,43 +310,43 @@ std::string check_assignment(const std::string& arg, Assignment* a)
     switch (f.kind) {
     case FieldKind::U8:
         if (!whole(value, 0xFF, &v)) {
-            return refused + "not a whole number from 0 to 255";
+            return Status::failure(refused + "not a whole number from 0 to 255");
         }
         out[0] = static_cast<unsigned char>(v);
-        return "";
+        return {};
     case FieldKind::U32: {
         if (!whole(value, 0xFFFFFFFFull, &v)) {
-            return refused + "not a whole number from 0 to 4294967295";
+            return Status::failure(refused + "not a whole number from 0 to 4294967295");
         }
         const uint32_t w = static_cast<uint32_t>(v);
         std::memcpy(out, &w, 4);
-        return "";
+        return {};
     }
     case FieldKind::I32: {
         char* end = nullptr;
         errno = 0;
         const long long s = std::strtoll(value.c_str(), &end, 10);
         if (value.empty() || errno != 0 || *end != '\0' || s < INT32_MIN || s > INT32_MAX) {
-            return refused + "not a whole number from -2147483648 to 2147483647";
+            return Status::failure(refused + "not a whole number from -2147483648 to 2147483647");
         }
         const int32_t w = static_cast<int32_t>(s);
         std::memcpy(out, &w, 4);
-        return "";
+        return {};
     }
     case FieldKind::DeployState: {
         if (!enum_value(value, DEPLOY_STATE_NAMES, DEPLOY_STATE_VALUES, &v)) {
-            return refused + "not a state: IDLE (0), START (1), DEPLOYED (2) or COMMAND (3)";
+            return Status::failure(refused + "not a state: IDLE (0), START (1), DEPLOYED (2) or COMMAND (3)");
         }
         const int32_t w = static_cast<int32_t>(v);
         std::memcpy(out, &w, 4);
-        return "";
+        return {};
     }
     case FieldKind::OutputMode:
         if (!enum_value(value, OUTPUT_MODE_NAMES, OUTPUT_MODE_VALUES, &v)) {
-            return refused + "not an output mode: NORMAL (1) or VERBOSE (2)";
+            return Status::failure(refused + "not an output mode: NORMAL (1) or VERBOSE (2)");
         }
         out[0] = static_cast<unsigned char>(v);
-        return "";
+        return {};
     case FieldKind::F32:
     case FieldKind::F64: {
         char* end = nullptr;
@@ -356,8 +355,8 @@ std::string check_assignment(const std::string& arg, Assignment* a)
         const bool is_float = f.kind == FieldKind::F32;
         if (value.empty() || end == value.c_str() || *end != '\0' || !std::isfinite(d) ||
             (is_float && std::fabs(d) > static_cast<double>(FLT_MAX))) {
-            return refused + (is_float ? "not a finite number within the range of a float"
-                                       : "not a finite number within the range of a double");
+            return Status::failure(refused + (is_float ? "not a finite number within the range of a float"
+                                                       : "not a finite number within the range of a double"));
         }
         if (is_float) {
             const float x = static_cast<float>(d);
@@ -365,24 +364,25 @@ std::string check_assignment(const std::string& arg, Assignment* a)
         } else {
             std::memcpy(out, &d, 8);
         }
-        return "";
+        return {};
     }
     case FieldKind::Text:
         if (value.size() > static_cast<std::size_t>(f.elem_size) - 1) {
-            return a->name + ": the text has " + std::to_string(value.size()) +
-                   " characters; the field holds " + std::to_string(f.elem_size - 1) + " and its terminator";
+            return Status::failure(a->name + ": the text has " + std::to_string(value.size()) +
+                                   " characters; the field holds " + std::to_string(f.elem_size - 1) +
+                                   " and its terminator");
         }
         for (unsigned char c : value) {
             if (c < 0x20 || c >= 0x7F) {
-                return a->name + ": the text holds a byte that is not printable ASCII";
+                return Status::failure(a->name + ": the text holds a byte that is not printable ASCII");
             }
         }
         // The whole field is written: nothing of an older, longer text stays
         // behind the terminator.
         std::memcpy(out, value.data(), value.size());
-        return "";
+        return {};
     }
-    return refused + "not a value of this field";
+    return Status::failure(refused + "not a value of this field");
 }
 
 bool board_exists(const std::string& dir)
@@ -437,9 +437,8 @@ int cmd_show(const std::string& dir, const std::vector<std::string>& names)
     std::vector<Target> targets;
     for (const std::string& n : names) {
         Target t;
-        std::string err = resolve(n, true, &t);
-        if (!err.empty()) {
-            return fail(err);
+        if (Status st = resolve(n, true, &t); !st.ok()) {
+            return fail(st.message());
         }
         targets.push_back(t);
     }
@@ -485,9 +484,8 @@ int cmd_set(const std::string& dir, const std::string& start, const std::vector<
     int refused = 0;
     for (const std::string& arg : args) {
         Assignment a;
-        std::string err = check_assignment(arg, &a);
-        if (!err.empty()) {
-            fail(err);
+        if (Status st = check_assignment(arg, &a); !st.ok()) {
+            fail(st.message());
             ++refused;
         } else {
             assignments.push_back(a);
@@ -560,9 +558,8 @@ int board_main(int argc, char** argv)
     }
     if (cmd == "set") {
         uint32_t rtc = 0;
-        std::string err;
-        if (!start.empty() && !rtc_from_text(start, &rtc, &err)) {
-            return usage(err);
+        if (Status st = start.empty() ? Status() : rtc_from_text(start, &rtc); !st.ok()) {
+            return usage(st.message());
         }
         return cmd_set(dir, start, args);
     }

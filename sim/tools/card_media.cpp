@@ -42,7 +42,7 @@ bool transfer(bool write, void* buff, LBA_t sector, UINT count)
 
 } // namespace
 
-std::string media_open(const std::string& path)
+varve::Status media_open(const std::string& path)
 {
     media_close();
     g_fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
@@ -51,15 +51,15 @@ std::string media_open(const std::string& path)
         g_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     }
     if (g_fd < 0) {
-        return std::string("cannot open ") + path + ": " + std::strerror(errno);
+        return varve::Status::failure(std::string("cannot open ") + path + ": " + std::strerror(errno));
     }
     struct stat st;
     if (fstat(g_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         media_close();
-        return path + " is not an image file";
+        return varve::Status::failure(path + " is not an image file");
     }
     g_sectors = static_cast<uint64_t>(st.st_size) / SECTOR;
-    return "";
+    return {};
 }
 
 void media_close()

@@ -3,14 +3,16 @@
 // image file on the host.
 #pragma once
 
+#include "tools/common/status.h"
+
 #include <cstdint>
 #include <string>
 
 namespace cardtool {
 
 // Opens the image (read-write, or read-only when that is all that is
-// allowed).  Returns "" or an error message.
-std::string media_open(const std::string& path);
+// allowed).
+varve::Status media_open(const std::string& path);
 void media_close();
 bool media_writable();
 

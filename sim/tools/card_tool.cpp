@@ -410,10 +410,9 @@ int cmd_fsck(const std::string& image)
         return fail("fsck: cannot open " + image + ": " + std::strerror(errno));
     }
     CardVolume vol;
-    std::string err = card_locate_volume(fd, &vol);
-    if (!err.empty()) {
+    if (Status st = card_locate_volume(fd, &vol); !st.ok()) {
         close(fd);
-        return fail("fsck: " + err);
+        return fail("fsck: " + st.message());
     }
     const char* tmpdir = std::getenv("TMPDIR");
     std::string tmp = std::string(tmpdir != nullptr ? tmpdir : "/tmp") + "/varve-fsck-XXXXXX";
@@ -487,40 +486,42 @@ int cmd_format(const std::string& image, uint64_t size_mib)
         // A new image is made beside the old one and replaces it only when
         // complete.
         const uint64_t bytes = size_mib != 0 ? size_mib << 20 : CARD_DEFAULT_BYTES;
-        std::string err = card_image_check(bytes);
-        if (!err.empty()) {
-            return fail("format: " + err);
+        if (Status st = card_image_check(bytes); !st.ok()) {
+            return fail("format: " + st.message());
         }
         const std::string fresh = image + ".new";
         unlink(fresh.c_str());
-        err = card_image_create(fresh, bytes);
-        if (err.empty() && rename(fresh.c_str(), image.c_str()) != 0) {
-            err = "cannot replace " + image + ": " + std::strerror(errno);
-            unlink(fresh.c_str());
+        if (Status st = card_image_create(fresh, bytes); !st.ok()) {
+            return fail("format: " + st.message());
         }
-        return err.empty() ? 0 : fail("format: " + err);
+        if (rename(fresh.c_str(), image.c_str()) != 0) {
+            const std::string why = std::strerror(errno);
+            unlink(fresh.c_str());
+            return fail("format: cannot replace " + image + ": " + why);
+        }
+        return 0;
     }
     int fd = open(image.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         return fail("format: cannot open " + image + ": " + std::strerror(errno));
     }
     CardVolume vol;
-    std::string err = card_locate_volume(fd, &vol);
-    if (!err.empty()) {
+    Status done = card_locate_volume(fd, &vol);
+    if (!done.ok()) {
         // Neither a volume nor a partition table: lay the card out anew.
         uint64_t sectors = static_cast<uint64_t>(st.st_size) / CARD_SECTOR;
         vol.start = CARD_PART_START;
         vol.sectors = sectors > CARD_PART_START ? sectors - CARD_PART_START : 0;
-        err = card_fat32_check(vol.sectors);
-        if (err.empty()) {
-            err = card_write_mbr(fd, vol.start, vol.sectors);
+        done = card_fat32_check(vol.sectors);
+        if (done.ok()) {
+            done = card_write_mbr(fd, vol.start, vol.sectors);
         }
     }
-    if (err.empty()) {
-        err = card_format_fat32(fd, vol.start, vol.sectors);
+    if (done.ok()) {
+        done = card_format_fat32(fd, vol.start, vol.sectors);
     }
     close(fd);
-    return err.empty() ? 0 : fail("format: " + err);
+    return done.ok() ? 0 : fail("format: " + done.message());
 }
 
 } // namespace
@@ -583,9 +584,8 @@ int card_main(int argc, char** argv)
         }
         image = board + "/card.img";
         if (stat(image.c_str(), &st) != 0 && (cmd != "format" || size_mib == 0)) {
-            std::string err = card_image_create(image, CARD_DEFAULT_BYTES);
-            if (!err.empty()) {
-                return fail(err);
+            if (Status st = card_image_create(image, CARD_DEFAULT_BYTES); !st.ok()) {
+                return fail(st.message());
             }
             std::fprintf(stderr, "%s: new microSD card in %s (1024 MiB, FAT32)\n", PREFIX, image.c_str());
             if (cmd == "format") {
@@ -606,9 +606,8 @@ int card_main(int argc, char** argv)
         return args.empty() ? cmd_format(image, size_mib) : usage("format takes no arguments");
     }
 
-    std::string err = cardtool::media_open(image);
-    if (!err.empty()) {
-        return fail(err);
+    if (Status st = cardtool::media_open(image); !st.ok()) {
+        return fail(st.message());
     }
     FATFS fs{};
     FRESULT fr = f_mount(&fs, "", 1);

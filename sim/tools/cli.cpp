@@ -186,11 +186,10 @@ bool analog_param_known(const std::string& key)
     return false;
 }
 
-std::string analog_param_check(const std::map<std::string, std::string>& params)
+Status analog_param_check(const std::map<std::string, std::string>& params)
 {
     AnalogParams p;
-    std::string err;
-    return analog_params_from(params, &p, &err) ? std::string() : err;
+    return analog_params_from(params, &p);
 }
 
 // A duration: a number of seconds, or a number with the unit s, m, h or d.
@@ -218,11 +217,10 @@ bool parse_duration(const std::string& text, double* seconds)
     return *seconds <= 1e9;
 }
 
-std::string instrument_param_check(const std::map<std::string, std::string>& params)
+Status instrument_param_check(const std::map<std::string, std::string>& params)
 {
     InstrumentOptions o;
-    std::string err;
-    return instrument_options_from(params, &o, &err) ? std::string() : err;
+    return instrument_options_from(params, &o);
 }
 
 // "ctd-F" or "optode-F": fault F of the instrument on that port.
@@ -264,8 +262,8 @@ bool positive_seconds(const std::string& text)
     return !text.empty() && end != text.c_str() && *end == '\0' && s > 0 && s <= 1e9;
 }
 
-// --fault NAME or NAME=VALUE; returns "" or the usage error.
-std::string parse_fault(const std::string& v, RunOptions* opts)
+// --fault NAME or NAME=VALUE; fails with the usage error.
+Status parse_fault(const std::string& v, RunOptions* opts)
 {
     std::size_t eq = v.find('=');
     std::string name = v.substr(0, eq);
@@ -273,21 +271,23 @@ std::string parse_fault(const std::string& v, RunOptions* opts)
     std::string value = has_value ? v.substr(eq + 1) : std::string();
     if (name == "card-removed") {
         if (!has_value || !positive_seconds(value)) {
-            return "--fault card-removed=S needs a number of simulated seconds > 0, got \"" + v + "\"";
+            return Status::failure("--fault card-removed=S needs a number of simulated seconds > 0, got \"" +
+                                   v + "\"");
         }
         opts->params["card_removed_at"] = value;
-        return "";
+        return {};
     }
     if (name == "card-power-cut") {
         if (!has_value || !whole_number(value, 1, 1000000000000ull)) {
-            return "--fault card-power-cut=N needs a whole number of sector writes, at least 1, got \"" + v +
-                   "\"";
+            return Status::failure(
+                "--fault card-power-cut=N needs a whole number of sector writes, at least 1, got \"" + v +
+                "\"");
         }
         opts->params["card_cut_after_writes"] = value;
-        return "";
+        return {};
     }
-    if (std::string err; console_fault_option(name, value, has_value, &opts->params, &err)) {
-        return err;
+    if (std::optional<Status> st = console_fault_option(name, value, has_value, &opts->params)) {
+        return *st;
     }
     bool known = true;
     if (name == "eeprom-program")
@@ -313,12 +313,12 @@ std::string parse_fault(const std::string& v, RunOptions* opts)
     else
         known = false;
     if (!known) {
-        return "unknown fault \"" + name + "\"";
+        return Status::failure("unknown fault \"" + name + "\"");
     }
     if (has_value) {
-        return "--fault " + name + " takes no value, got \"" + v + "\"";
+        return Status::failure("--fault " + name + " takes no value, got \"" + v + "\"");
     }
-    return "";
+    return {};
 }
 
 } // namespace
@@ -351,9 +351,8 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
             if (!value(&opts->start) || opts->start.empty())
                 return usage_error("--start needs \"YYYY-MM-DD HH:MM:SS\"");
             uint32_t rtc = 0;
-            std::string err;
-            if (!rtc_from_text(opts->start, &rtc, &err))
-                return usage_error(err);
+            if (Status st = rtc_from_text(opts->start, &rtc); !st.ok())
+                return usage_error(st.message());
         } else if (a == "--until") {
             if (!value(&v))
                 return usage_error("--until needs a duration");
@@ -416,8 +415,8 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
                 return usage_error(a + " needs a value");
             std::string key = a == "--analog" ? "analog" : a.substr(2);
             opts->params[key] = v;
-            if (std::string err = analog_param_check(opts->params); !err.empty())
-                return usage_error(err);
+            if (Status st = analog_param_check(opts->params); !st.ok())
+                return usage_error(st.message());
         } else if (a == "--analog-param") {
             if (!value(&v))
                 return usage_error("--analog-param needs NAME=VALUE");
@@ -430,8 +429,8 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
                 return usage_error("--analog-param " + key + " needs a value: " + key + "=VALUE");
             }
             opts->params[key] = v.substr(eq + 1);
-            if (std::string err = analog_param_check(opts->params); !err.empty())
-                return usage_error(err);
+            if (Status st = analog_param_check(opts->params); !st.ok())
+                return usage_error(st.message());
         } else if (a == "--power") {
             if (!value(&v))
                 return usage_error("--power needs KEY=MA");
@@ -440,17 +439,15 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
                 return usage_error("--power needs KEY=MA, got \"" + v + "\"");
             opts->params["power." + v.substr(0, eq)] = v.substr(eq + 1);
             PowerTable t;
-            std::string err;
-            if (!power_table_load(opts->params, "", &t, &err))
-                return usage_error(err);
+            if (Status st = power_table_load(opts->params, "", &t); !st.ok())
+                return usage_error(st.message());
         } else if (a == "--battery" || a == "--battery-curve") {
             if (!value(&v))
                 return usage_error(a + " needs a value");
             opts->params[a == "--battery" ? "battery_ah" : "battery_curve"] = v;
             Battery b;
-            std::string err;
-            if (!battery_from(opts->params, &b, &err))
-                return usage_error(err);
+            if (Status st = battery_from(opts->params, &b); !st.ok())
+                return usage_error(st.message());
         } else if (a == "--water" || a == "--water-param" || a == "--drift") {
             if (!value(&v) || v.empty())
                 return usage_error(a + " needs a value");
@@ -473,14 +470,13 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
                 opts->params[key] = v.substr(eq + 1);
             }
             WaterScenario w;
-            std::string err;
-            if (!water_from(opts->params, WaterState{}, &w, &err))
-                return usage_error(err);
+            if (Status st = water_from(opts->params, WaterState{}, &w); !st.ok())
+                return usage_error(st.message());
         } else if (a == "--fault") {
             if (!value(&v))
                 return usage_error("--fault needs a fault name");
-            if (std::string err = parse_fault(v, opts); !err.empty())
-                return usage_error(err);
+            if (Status st = parse_fault(v, opts); !st.ok())
+                return usage_error(st.message());
         } else if (a == "--ctd" || a == "--optode-port" || a == "--o2-sat" || a == "--aand5860-text" ||
                    a == "--ctd-serial" || a == "--optode-serial") {
             if (!value(&v))
@@ -490,8 +486,8 @@ int parse_command_line(int argc, char** argv, RunOptions* opts)
                 c = c == '-' ? '_' : c;
             }
             opts->params[key] = v;
-            if (std::string err = instrument_param_check(opts->params); !err.empty())
-                return usage_error(err);
+            if (Status st = instrument_param_check(opts->params); !st.ok())
+                return usage_error(st.message());
         } else if (a == "--card") {
             if (!value(&v) || (v != "sdhc" && v != "sdv2" && v != "sdv1" && v != "mmc" && v != "none")) {
                 return usage_error("--card must be sdhc, sdv2, sdv1, mmc or none");

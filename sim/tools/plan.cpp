@@ -245,15 +245,14 @@ std::vector<std::string> words(const std::string& text)
 }
 
 // One plan: copy, change, run a day, read the figures.
-bool make_plan(const std::string& board, const std::string& setting, const std::vector<std::string>& run_opts,
-               const Battery& battery, double poll_s, Plan* plan, std::string* err)
+Status make_plan(const std::string& board, const std::string& setting,
+                 const std::vector<std::string>& run_opts, const Battery& battery, double poll_s, Plan* plan)
 {
     plan->setting = setting.empty() ? "as configured" : setting;
     std::string tmpl_text = temp_dir() + "/varve-plan-XXXXXX";
     char* tmpl = tmpl_text.data();
     if (mkdtemp(tmpl) == nullptr) {
-        *err = std::string("cannot make a temporary folder: ") + std::strerror(errno);
-        return false;
+        return Status::failure(std::string("cannot make a temporary folder: ") + std::strerror(errno));
     }
     const std::string copy = tmpl;
     struct Cleanup {
@@ -269,8 +268,7 @@ bool make_plan(const std::string& board, const std::string& setting, const std::
     } cleanup{copy};
     for (const char* f : {"eeprom.bin", "fram.bin", "hibernate.txt", "card.img", ".gitignore", "power.txt"}) {
         if (!copy_sparse(board + "/" + f, copy + "/" + f)) {
-            *err = std::string("cannot copy ") + board + "/" + f;
-            return false;
+            return Status::failure(std::string("cannot copy ") + board + "/" + f);
         }
     }
     std::vector<std::string> opts = run_opts;
@@ -293,16 +291,14 @@ bool make_plan(const std::string& board, const std::string& setting, const std::
         args.insert(args.end(), assignments.begin(), assignments.end());
         std::string out, e;
         if (run_self(args, &out, &e) != 0) {
-            *err = "--compare \"" + setting + "\": " + e;
-            return false;
+            return Status::failure("--compare \"" + setting + "\": " + e);
         }
     }
     // The copy's records and clock.
     std::string eeprom = slurp(copy + "/eeprom.bin");
     std::string fram = slurp(copy + "/fram.bin");
     if (eeprom.size() < 2048 || fram.size() < FRAM_SYS_SAMP_OFFSET + sizeof(systemSamplingData)) {
-        *err = "the board's EEPROM or FRAM image is missing or short";
-        return false;
+        return Status::failure("the board's EEPROM or FRAM image is missing or short");
     }
     systemData d{};
     std::memcpy(&d, eeprom.data() + SYS_DATA_EEPROM_ADDR, SYS_DATA_HEAD_BYTES);
@@ -368,14 +364,12 @@ bool make_plan(const std::string& board, const std::string& setting, const std::
     std::string out, e;
     int rc = run_self(args, &out, &e);
     if (rc != 0) {
-        *err = "the day's run failed (status " + std::to_string(rc) + "): " + e;
-        return false;
+        return Status::failure("the day's run failed (status " + std::to_string(rc) + "): " + e);
     }
     const std::string stats = slurp(copy + "/stats.json");
     const double sim_s = json_number(stats, "simulated_s");
     if (sim_s <= 0) {
-        *err = "the day's run wrote no statistics";
-        return false;
+        return Status::failure("the day's run wrote no statistics");
     }
     const double days = sim_s / 86400.0;
     plan->days_run = days;
@@ -413,7 +407,7 @@ bool make_plan(const std::string& board, const std::string& setting, const std::
     plan->limit = card_first ? "card" : "battery";
     const double end_days = card_first ? plan->days_to_card_full : plan->days_to_low_battery;
     plan->end = end_days >= 0 ? iso_date(rtc, start / 86400.0 + end_days) : "";
-    return true;
+    return {};
 }
 
 std::string num(double v, const char* fmt = "%.3f")
@@ -556,9 +550,8 @@ int plan_main(int argc, char** argv)
         }
     }
     Battery battery;
-    std::string err;
-    if (!battery_from(battery_params, &battery, &err)) {
-        return plan_usage(err);
+    if (Status st = battery_from(battery_params, &battery); !st.ok()) {
+        return plan_usage(st.message());
     }
     // The run options must be the run's own.
     {
@@ -584,8 +577,8 @@ int plan_main(int argc, char** argv)
     std::vector<Plan> plans;
     for (const std::string& s : settings) {
         Plan p;
-        if (!make_plan(board, s, run_opts, battery, poll_s, &p, &err)) {
-            std::fprintf(stderr, "varve-sim plan: %s\n", err.c_str());
+        if (Status st = make_plan(board, s, run_opts, battery, poll_s, &p); !st.ok()) {
+            std::fprintf(stderr, "varve-sim plan: %s\n", st.message().c_str());
             return 1;
         }
         plans.push_back(p);
@@ -628,9 +621,8 @@ int power_main(int argc, char** argv)
         }
     }
     PowerTable t;
-    std::string err;
-    if (!power_table_load(params, board, &t, &err)) {
-        std::fprintf(stderr, "varve-sim power: %s\n", err.c_str());
+    if (Status st = power_table_load(params, board, &t); !st.ok()) {
+        std::fprintf(stderr, "varve-sim power: %s\n", st.message().c_str());
         return 1;
     }
     std::printf("%s", power_table_text(t).c_str());

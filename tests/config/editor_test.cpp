@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 using namespace deploytest;
 using namespace configtest;
@@ -89,32 +90,36 @@ TEST(RecordEditor, WalkChangesExactlyTheAnsweredFields)
     EXPECT_STREQ(after.user, before.user);
 }
 
-TEST(RecordEditor, DumpPrintsEveryField)
+// The whole dump, as recorded in record_dump.txt (lines end in "\r\n" on the
+// console). Fields that share a format hold distinct values, so a field
+// printed under another's name shows.
+TEST(RecordEditor, DumpPrintsEveryFieldAsRecorded)
 {
-    auto r = test::run_script(board("dump"), typed({"1", "S", "9"}), 20);
-    const char* lines[] = {
-        "// ------ sys_data EEPROM structure, size = 1272 ---- \r\n",
-        "// sampling_period: 0\r\n",
-        "// low_batt_volt: 10.00\r\n",
-        "// k0int: -0.400000\r\n",
-        "// quadTherm_c3: 0.96537027400\r\n",
-        "// shTherm_C: 0.00000065351\r\n",
-        "// sensor_sal: 0.000000\r\n",
-        "// Vbias_trials: 1\r\n",
-        "// offset_Ib: 0\r\n",
-        "// solenoid_on2hold_msec: 100 msec\r\n",
-        "// baud_rate: 115200\r\n",
-        "// app_cfg[APPCFG_EXEC_SWITCHERONI]: 0\r\n",
-        "// start_pump_time: ",
-        "// pHSlope:  1.000000\r\n",
-        "// spare[3] : 0.000000\r\n",
-        "// fileName: noname.txt\r\n",
-        "// pump1_SN:  \r\n",
-        "// board_fab_note:  \r\n//\r\n",
-    };
-    for (const char* l : lines) {
-        EXPECT_NE(r.transcript.find(l), std::string::npos) << l;
+    auto o = board("dump", [](systemData& d) {
+        d.TCOffset = 0.125f;
+        d.pHOffset = 0.25f;
+        d.sensor_ctd_TC = 0.5f;
+        d.sensor_optode_TC = 0.75f;
+        for (int i = 0; i < 4; ++i) {
+            d.spare[i] = static_cast<float>(i) + 1.5f;
+        }
+        d.offset_Ib = 3;
+        d.pump1_ontime = 7;
+        std::snprintf(d.pump_SN, sizeof d.pump_SN, "P1");
+        std::snprintf(d.pump2_SN, sizeof d.pump2_SN, "P2");
+        std::snprintf(d.deploy_note, sizeof d.deploy_note, "DN");
+        std::snprintf(d.board_fab_note, sizeof d.board_fab_note, "BF");
+    });
+    auto r = test::run_script(o, typed({"1", "S", "9"}), 20);
+    std::ifstream in(VARVE_CONFIG_TEST_DIR "/record_dump.txt", std::ios::binary);
+    std::string expect;
+    for (std::string line; std::getline(in, line);) {
+        expect += line + "\r\n";
     }
+    ASSERT_FALSE(expect.empty());
+    const auto at = r.transcript.find("\r\n// ------ sys_data EEPROM structure");
+    ASSERT_NE(at, std::string::npos) << r.transcript;
+    EXPECT_EQ(r.transcript.substr(at + 2, expect.size()), expect);
 }
 
 TEST(RecordEditor, MetadataRepliesCutToTheirLimit)

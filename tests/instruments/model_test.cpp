@@ -94,8 +94,8 @@ TEST(InstrumentOptions, CommandLine)
     sim::RunOptions o;
     EXPECT_EQ(sim::parse_command_line(static_cast<int>(std::size(argv)), const_cast<char**>(argv), &o), -1);
     sim::InstrumentOptions io;
-    std::string err;
-    ASSERT_TRUE(sim::instrument_options_from(o.params, &io, &err)) << err;
+    const sim::Status read = sim::instrument_options_from(o.params, &io);
+    ASSERT_TRUE(read.ok()) << read.message();
     EXPECT_EQ(io.ctd, sim::InstrumentOptions::Ctd::Aand5860);
     EXPECT_EQ(io.optode_port, sim::InstrumentOptions::OptodePort::Ocr504);
     EXPECT_DOUBLE_EQ(io.o2_sat_pct, 80.0);

@@ -2,10 +2,14 @@
 // and records; conversion to CSV.
 #pragma once
 
+#include "tools/common/status.h"
+
 #include <string>
 #include <vector>
 
 namespace varvehost {
+
+using varve::Status;
 
 // One cell of a row: a number (its text exactly as recorded, trimmed), a
 // text, or empty.

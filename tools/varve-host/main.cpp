@@ -106,8 +106,8 @@ struct Inputs {
 };
 
 // Splits "--header FILE", "--qc FILE" and "--errors FILE" off the
-// arguments; false (and *err) on a missing value.
-bool input_options(std::vector<std::string>* args, Inputs* in, std::string* err)
+// arguments; fails on a missing value.
+Status input_options(std::vector<std::string>* args, Inputs* in)
 {
     for (std::size_t i = 0; i < args->size();) {
         const std::string a = (*args)[i];
@@ -120,13 +120,12 @@ bool input_options(std::vector<std::string>* args, Inputs* in, std::string* err)
             continue;
         }
         if (i + 1 >= args->size()) {
-            *err = a + " needs a file";
-            return false;
+            return Status::failure(a + " needs a file");
         }
         *field = (*args)[i + 1];
         args->erase(args->begin() + static_cast<long>(i), args->begin() + static_cast<long>(i) + 2);
     }
-    return true;
+    return {};
 }
 
 // Reads the data files into one table with its quality flags.
@@ -149,9 +148,8 @@ int load_table(const std::vector<std::string>& files, const Inputs& opt, Table* 
         }
     }
     QcConfig qc = default_qc_config();
-    std::string err;
-    if (!read_qc_config(qc_text, &qc, &err)) {
-        std::fprintf(stderr, "varve-host: %s: %s\n", opt.qc.c_str(), err.c_str());
+    if (Status st = read_qc_config(qc_text, &qc); !st.ok()) {
+        std::fprintf(stderr, "varve-host: %s: %s\n", opt.qc.c_str(), st.message().c_str());
         return EXIT_FAILURE_OTHER;
     }
     *t = parse_data_files(inputs, header);
@@ -183,9 +181,9 @@ std::string summary(const Table& t)
 int cmd_csv(std::vector<std::string> args)
 {
     Inputs opt;
-    std::string err, out_name;
-    if (!input_options(&args, &opt, &err)) {
-        return usage_error(err);
+    std::string out_name;
+    if (Status st = input_options(&args, &opt); !st.ok()) {
+        return usage_error(st.message());
     }
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--out") {
@@ -233,9 +231,8 @@ int cmd_csv(std::vector<std::string> args)
 int cmd_nc(std::vector<std::string> args)
 {
     Inputs opt;
-    std::string err;
-    if (!input_options(&args, &opt, &err)) {
-        return usage_error(err);
+    if (Status st = input_options(&args, &opt); !st.ok()) {
+        return usage_error(st.message());
     }
     if (args.size() < 2 || args.back().size() < 4 ||
         args.back().compare(args.back().size() - 3, 3, ".nc") != 0) {
@@ -267,8 +264,8 @@ int cmd_nc(std::vector<std::string> args)
         const std::string path =
             k == 0 ? out : out.substr(0, out.size() - 3) + "-" + std::to_string(k + 1) + ".nc";
         std::size_t written = 0, untimed = 0;
-        if (!write_netcdf(t, deps[k], path, sources, &written, &untimed, &err)) {
-            std::fprintf(stderr, "varve-host: %s\n", err.c_str());
+        if (Status st = write_netcdf(t, deps[k], path, sources, &written, &untimed); !st.ok()) {
+            std::fprintf(stderr, "varve-host: %s\n", st.message().c_str());
             return EXIT_OUTPUT;
         }
         const std::string deployed = metadata_value(t.deployment_metadata[deps[k]], "Deploy time:");
@@ -288,9 +285,8 @@ int cmd_nc(std::vector<std::string> args)
 int cmd_plot(std::vector<std::string> args)
 {
     Inputs opt;
-    std::string err;
-    if (!input_options(&args, &opt, &err)) {
-        return usage_error(err);
+    if (Status st = input_options(&args, &opt); !st.ok()) {
+        return usage_error(st.message());
     }
     unsigned w = 1200, h = 900;
     std::vector<std::string> files;
@@ -323,9 +319,9 @@ int cmd_plot(std::vector<std::string> args)
     if (t.not_numbers > 0) {
         std::fprintf(stderr, "varve-host: %zu values not a number (left out)\n", t.not_numbers);
     }
-    if (!plot_table(t, "Varve deployment: " + base, out, w, h, &err)) {
-        std::fprintf(stderr, "varve-host: %s\n", err.c_str());
-        return err.rfind("nothing to plot", 0) == 0 ? EXIT_FAILURE_OTHER : EXIT_OUTPUT;
+    if (Status st = plot_table(t, "Varve deployment: " + base, out, w, h); !st.ok()) {
+        std::fprintf(stderr, "varve-host: %s\n", st.message().c_str());
+        return st.message().rfind("nothing to plot", 0) == 0 ? EXIT_FAILURE_OTHER : EXIT_OUTPUT;
     }
     return EXIT_OK;
 }
@@ -417,9 +413,8 @@ int main(int argc, char** argv)
     }
 
     SerialPort port;
-    std::string err;
-    if (!port.open(port_name, baud, &err)) {
-        std::fprintf(stderr, "varve-host: %s\n", err.c_str());
+    if (Status st = port.open(port_name, baud); !st.ok()) {
+        std::fprintf(stderr, "varve-host: %s\n", st.message().c_str());
         return EXIT_PORT;
     }
     port.set_trace(trace);
@@ -442,7 +437,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "varve-host: %zu bytes appended to %s\n", appended, out.c_str());
         }
     }
-    if (r.code != EXIT_OK) {
+    if (!r.ok()) {
         std::fprintf(stderr, "varve-host: %s\n", r.message.c_str());
         return r.code;
     }

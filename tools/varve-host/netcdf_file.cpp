@@ -179,8 +179,8 @@ const std::map<std::string, std::vector<std::string>>& calibration()
 
 } // namespace
 
-bool write_netcdf(const Table& t, std::size_t dep, const std::string& path, const std::string& sources,
-                  std::size_t* written, std::size_t* untimed, std::string* err)
+Status write_netcdf(const Table& t, std::size_t dep, const std::string& path, const std::string& sources,
+                    std::size_t* written, std::size_t* untimed)
 {
     std::vector<std::size_t> rows;
     *untimed = 0;
@@ -204,8 +204,7 @@ bool write_netcdf(const Table& t, std::size_t dep, const std::string& path, cons
     Nc nc;
     nc.check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc.id), "cannot create " + path);
     if (nc.status != NC_NOERR) {
-        *err = nc.what;
-        return false;
+        return Status::failure(nc.what);
     }
     int dim = -1;
     nc.check(nc_def_dim(nc.id, "time", rows.size(), &dim), "dimension time");
@@ -416,11 +415,10 @@ bool write_netcdf(const Table& t, std::size_t dep, const std::string& path, cons
     int rc = nc_close(nc.id);
     nc.check(rc, "closing " + path);
     if (nc.status != NC_NOERR) {
-        *err = nc.what;
         ::unlink(path.c_str());
-        return false;
+        return Status::failure(nc.what);
     }
-    return true;
+    return {};
 }
 
 } // namespace varvehost

@@ -12,8 +12,8 @@ namespace varvehost {
 // Writes the rows of deployment `dep` of `t` (quality flag columns "X_qc"
 // included) to `path`; `sources` names the input files (global attribute
 // "history").  Rows without a time stamp are left out and counted in
-// *untimed.  False with *err set on failure (no file is left then).
-bool write_netcdf(const Table& t, std::size_t dep, const std::string& path, const std::string& sources,
-                  std::size_t* written, std::size_t* untimed, std::string* err);
+// *untimed.  On failure no file is left.
+Status write_netcdf(const Table& t, std::size_t dep, const std::string& path, const std::string& sources,
+                    std::size_t* written, std::size_t* untimed);
 
 } // namespace varvehost

@@ -45,15 +45,14 @@ long find_column(const Table& t, const char* name)
 }
 
 // Runs gnuplot with `script` on its standard input; at most `limit_s`.
-bool run_gnuplot(const std::string& script, int limit_s, std::string* err)
+Status run_gnuplot(const std::string& script, int limit_s)
 {
     // gnuplot's messages (warnings such as a flat range it widened) are
     // shown only when it fails.
     char log_path[] = "/tmp/varve-plot-log-XXXXXX";
     int log_fd = mkstemp(log_path);
     if (log_fd < 0) {
-        *err = std::string("cannot make a temporary file: ") + std::strerror(errno);
-        return false;
+        return Status::failure(std::string("cannot make a temporary file: ") + std::strerror(errno));
     }
     struct Cleanup {
         int fd;
@@ -66,13 +65,11 @@ bool run_gnuplot(const std::string& script, int limit_s, std::string* err)
     } cleanup{log_fd, log_path};
     int in[2];
     if (pipe(in) != 0) {
-        *err = std::string("pipe: ") + std::strerror(errno);
-        return false;
+        return Status::failure(std::string("pipe: ") + std::strerror(errno));
     }
     pid_t pid = fork();
     if (pid < 0) {
-        *err = std::string("fork: ") + std::strerror(errno);
-        return false;
+        return Status::failure(std::string("fork: ") + std::strerror(errno));
     }
     if (pid == 0) {
         dup2(in[0], 0);
@@ -110,15 +107,14 @@ bool run_gnuplot(const std::string& script, int limit_s, std::string* err)
         if (std::chrono::steady_clock::now() >= deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
-            *err = "gnuplot did not finish within " + std::to_string(limit_s) + " s";
-            return false;
+            return Status::failure("gnuplot did not finish within " + std::to_string(limit_s) + " s");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
-            *err = "cannot run gnuplot: is it installed? (scripts/install-deps.sh installs it)";
-            return false;
+            return Status::failure(
+                "cannot run gnuplot: is it installed? (scripts/install-deps.sh installs it)");
         }
         std::string messages;
         char buf[1024];
@@ -127,16 +123,15 @@ bool run_gnuplot(const std::string& script, int limit_s, std::string* err)
         while ((n = read(log_fd, buf, sizeof buf)) > 0 && messages.size() < 8192) {
             messages.append(buf, static_cast<std::size_t>(n));
         }
-        *err = "gnuplot failed:\n" + messages;
-        return false;
+        return Status::failure("gnuplot failed:\n" + messages);
     }
-    return true;
+    return {};
 }
 
 } // namespace
 
-bool plot_table(const Table& t, const std::string& title, const std::string& out, unsigned width,
-                unsigned height, std::string* err)
+Status plot_table(const Table& t, const std::string& title, const std::string& out, unsigned width,
+                  unsigned height)
 {
     std::string terminal;
     if (ends_with(out, ".png")) {
@@ -145,8 +140,7 @@ bool plot_table(const Table& t, const std::string& title, const std::string& out
     } else if (ends_with(out, ".svg")) {
         terminal = "svg size " + std::to_string(width) + "," + std::to_string(height) + " font 'sans,10'";
     } else {
-        *err = "the plot's file name must end in .png or .svg: " + out;
-        return false;
+        return Status::failure("the plot's file name must end in .png or .svg: " + out);
     }
     struct Series {
         const char* column;
@@ -182,15 +176,13 @@ bool plot_table(const Table& t, const std::string& title, const std::string& out
         }
     }
     if (series.empty()) {
-        *err = "nothing to plot: the file has no pH, temperature or supply values";
-        return false;
+        return Status::failure("nothing to plot: the file has no pH, temperature or supply values");
     }
     // The image file first: gnuplot would draw to its standard output when
     // it cannot open it.
     int probe = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (probe < 0) {
-        *err = "cannot write " + out + ": " + std::strerror(errno);
-        return false;
+        return Status::failure("cannot write " + out + ": " + std::strerror(errno));
     }
     close(probe);
     std::vector<long> flag_cols;
@@ -201,8 +193,7 @@ bool plot_table(const Table& t, const std::string& title, const std::string& out
     char tmpl[] = "/tmp/varve-plot-XXXXXX";
     int fd = mkstemp(tmpl);
     if (fd < 0) {
-        *err = std::string("cannot make a temporary file: ") + std::strerror(errno);
-        return false;
+        return Status::failure(std::string("cannot make a temporary file: ") + std::strerror(errno));
     }
     std::string data;
     for (std::size_t r = 0; r < t.rows.size(); ++r) {
@@ -243,8 +234,7 @@ bool plot_table(const Table& t, const std::string& title, const std::string& out
     const std::string data_path = tmpl;
     if (!wrote) {
         unlink(data_path.c_str());
-        *err = "cannot write the temporary data file";
-        return false;
+        return Status::failure("cannot write the temporary data file");
     }
 
     int panels = 0;
@@ -302,17 +292,16 @@ bool plot_table(const Table& t, const std::string& title, const std::string& out
         g += plot + "\n";
     }
     g += "unset multiplot\nset output\n";
-    bool ok = run_gnuplot(g, 120, err);
+    const Status drawn_ok = run_gnuplot(g, 120);
     unlink(data_path.c_str());
-    if (!ok) {
-        return false;
+    if (!drawn_ok.ok()) {
+        return drawn_ok;
     }
     struct stat st {};
     if (stat(out.c_str(), &st) != 0 || st.st_size == 0) {
-        *err = "gnuplot wrote no image to " + out;
-        return false;
+        return Status::failure("gnuplot wrote no image to " + out);
     }
-    return true;
+    return {};
 }
 
 } // namespace varvehost

@@ -9,8 +9,8 @@
 namespace varvehost {
 
 // Draws `t` into `out` (".png" or ".svg", chosen by the name) of
-// width x height pixels; false with *err set on failure.
-bool plot_table(const Table& t, const std::string& title, const std::string& out, unsigned width,
-                unsigned height, std::string* err);
+// width x height pixels.
+Status plot_table(const Table& t, const std::string& title, const std::string& out, unsigned width,
+                  unsigned height);
 
 } // namespace varvehost

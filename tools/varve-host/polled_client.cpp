@@ -77,7 +77,7 @@ bool write_all(int fd, const std::string& bytes, std::size_t* written)
 // and what was received now) to `path` and keeps the unfinished tail in
 // `path`.part, so that the output file only ever grows by whole lines.
 // *appended: bytes of `data` now in `path`.
-bool store_fetched(const std::string& path, const std::string& data, std::size_t* appended, std::string* err)
+Status store_fetched(const std::string& path, const std::string& data, std::size_t* appended)
 {
     const std::string part_path = path + ".part";
     std::size_t cut = data.rfind('\n');
@@ -86,35 +86,32 @@ bool store_fetched(const std::string& path, const std::string& data, std::size_t
     if (whole > 0) {
         int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (fd < 0) {
-            *err = "cannot open " + path + ": " + std::strerror(errno);
-            return false;
+            return Status::failure("cannot open " + path + ": " + std::strerror(errno));
         }
         bool ok = write_all(fd, data.substr(0, whole), appended) && ::fsync(fd) == 0;
         int e = errno;
         ::close(fd);
         if (!ok) {
-            *err = "cannot write " + path + ": " + std::strerror(e);
-            return false;
+            return Status::failure("cannot write " + path + ": " + std::strerror(e));
         }
     }
     std::string rest = data.substr(whole);
     if (rest.empty()) {
         if (::unlink(part_path.c_str()) != 0 && errno != ENOENT) {
-            *err = "cannot remove " + part_path + ": " + std::strerror(errno);
-            return false;
+            return Status::failure("cannot remove " + part_path + ": " + std::strerror(errno));
         }
-        return true;
+        return {};
     }
     const std::string tmp = part_path + ".tmp";
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     std::size_t n = 0;
     if (fd < 0 || !write_all(fd, rest, &n) || ::fsync(fd) != 0 || ::close(fd) != 0 ||
         ::rename(tmp.c_str(), part_path.c_str()) != 0) {
-        *err = "cannot write " + part_path + ": " + std::strerror(errno);
+        const Status failed = Status::failure("cannot write " + part_path + ": " + std::strerror(errno));
         ::unlink(tmp.c_str());
-        return false;
+        return failed;
     }
-    return true;
+    return {};
 }
 
 } // namespace
@@ -213,11 +210,13 @@ Result PolledClient::command_line(const std::string& cmd, double bound_s, std::s
 Result PolledClient::sample()
 {
     Result r = wake();
-    if (r.code != EXIT_OK) {
+    if (!r.ok()) {
         return r;
     }
     std::string got;
-    command_line("ss", 0, &got);
+    if (r = command_line("ss", 0, &got); !r.ok()) {
+        return r;
+    }
     // The sample is silent; "sl" typed while it runs waits in the
     // controller's input buffer, but must not end a pump phase early.
     port_.read_for(&got, after(t_.sample_s));
@@ -245,11 +244,13 @@ Result PolledClient::sample()
 Result PolledClient::take_sample()
 {
     Result r = wake();
-    if (r.code != EXIT_OK) {
+    if (!r.ok()) {
         return r;
     }
     std::string got;
-    command_line("ts", 0, &got);
+    if (r = command_line("ts", 0, &got); !r.ok()) {
+        return r;
+    }
     double bound = t_.sample_s + t_.reply_s;
     auto done = [](const std::string& s) { return !first_line(s, {"ts"}).empty(); };
     if (!port_.read_until(&got, after(bound), done)) {
@@ -265,11 +266,13 @@ Result PolledClient::take_sample()
 Result PolledClient::header()
 {
     Result r = wake();
-    if (r.code != EXIT_OK) {
+    if (!r.ok()) {
         return r;
     }
     std::string got;
-    command_line("gh", 0, &got);
+    if (r = command_line("gh", 0, &got); !r.ok()) {
+        return r;
+    }
     auto done = [](const std::string& s) { return !first_line(s, {"gh"}).empty(); };
     if (!port_.read_until(&got, after(t_.reply_s), done)) {
         return no_answer(t_.reply_s, "header");
@@ -280,11 +283,13 @@ Result PolledClient::header()
 Result PolledClient::metadata()
 {
     Result r = wake();
-    if (r.code != EXIT_OK) {
+    if (!r.ok()) {
         return r;
     }
     std::string got;
-    command_line("gm", 0, &got);
+    if (r = command_line("gm", 0, &got); !r.ok()) {
+        return r;
+    }
     auto done = [](const std::string& s) {
         std::size_t end = s.find("//--");
         return end != std::string::npos && s.find('\n', end) != std::string::npos;
@@ -319,11 +324,13 @@ Result PolledClient::metadata()
 Result PolledClient::stop()
 {
     Result r = wake();
-    if (r.code != EXIT_OK) {
+    if (!r.ok()) {
         return r;
     }
     std::string got;
-    command_line("stop", 0, &got);
+    if (r = command_line("stop", 0, &got); !r.ok()) {
+        return r;
+    }
     if (!port_.read_until(&got, after(t_.reply_s),
                           [](const std::string& s) { return contains(s, MAIN_MENU); })) {
         return no_answer(t_.reply_s, "main menu after stop");
@@ -379,11 +386,13 @@ Result PolledClient::fetch(const std::string& out_path, std::size_t* appended)
         }
     } guard{rescue_fd, rescue};
     Result r = wake();
-    if (r.code != EXIT_OK) {
+    if (!r.ok()) {
         return r;
     }
     std::string got;
-    command_line("gdata", 0, &got);
+    if (r = command_line("gdata", 0, &got); !r.ok()) {
+        return r;
+    }
     // The transfer has no end mark: it is over when the line stays quiet.
     // An empty line after it is answered "NAK", which marks the end of the
     // data.  A line typed while the transfer still runs stops it at the end
@@ -407,8 +416,8 @@ Result PolledClient::fetch(const std::string& out_path, std::size_t* appended)
         port_.write("go\r"); // ends the exchange: the controller sleeps again
     }
     data = pending + data;
-    std::string err;
-    if (!store_fetched(out_path, data, appended, &err)) {
+    if (const Status stored = store_fetched(out_path, data, appended); !stored.ok()) {
+        const std::string& err = stored.message();
         // Everything not in FILE goes to the rescue file, the unfinished
         // line of FILE.part included (FILE.part is removed: the rescue file
         // continues FILE exactly).

@@ -30,10 +30,14 @@ struct Timing {
     double idle_s = 1.5;   // a "gdata" transfer is over after this long without a byte
 };
 
-struct Result {
+// The outcome of an exchange, in the host code's error convention
+// (tools/common/status.h: ok() or the message), with the exit code the
+// failure gives and, on success, the answer.
+struct [[nodiscard]] Result {
     int code = EXIT_OK;
     std::string message; // error text for standard error
     std::string text;    // the answer: record, header, metadata
+    bool ok() const { return code == EXIT_OK; }
 };
 
 class PolledClient {

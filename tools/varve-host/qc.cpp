@@ -192,7 +192,7 @@ QcConfig default_qc_config()
     return c;
 }
 
-bool read_qc_config(const std::string& text, QcConfig* c, std::string* err)
+Status read_qc_config(const std::string& text, QcConfig* c)
 {
     const std::map<std::string, QcLimits QcConfig::*> groups = {
         {"ph", &QcConfig::ph},
@@ -226,16 +226,14 @@ bool read_qc_config(const std::string& text, QcConfig* c, std::string* err)
         }
         const std::string where = "line " + std::to_string(line_no) + ": ";
         if (eq == std::string::npos) {
-            *err = where + "not NAME = VALUE";
-            return false;
+            return Status::failure(where + "not NAME = VALUE");
         }
         const std::string name = trim(line.substr(0, eq));
         const std::string text_value = trim(line.substr(eq + 1));
         char* end = nullptr;
         const double value = std::strtod(text_value.c_str(), &end);
         if (text_value.empty() || *end != '\0' || !std::isfinite(value)) {
-            *err = where + "\"" + text_value + "\" is not a number";
-            return false;
+            return Status::failure(where + "\"" + text_value + "\" is not a number");
         }
         if (name == "std_max" || name == "battery_margin") {
             (name == "std_max" ? c->std_max : c->battery_margin) = value;
@@ -244,8 +242,7 @@ bool read_qc_config(const std::string& text, QcConfig* c, std::string* err)
         std::size_t dot = name.find('.');
         auto g = groups.find(name.substr(0, dot));
         if (dot == std::string::npos || g == groups.end()) {
-            *err = where + "unknown name \"" + name + "\"";
-            return false;
+            return Status::failure(where + "unknown name \"" + name + "\"");
         }
         QcLimits& lim = c->*(g->second);
         const std::string field = name.substr(dot + 1);
@@ -253,16 +250,14 @@ bool read_qc_config(const std::string& text, QcConfig* c, std::string* err)
             lim.*(k->second) = value;
         } else if (field == "flat_suspect" || field == "flat_fail") {
             if (value < 2 || value > 1e6 || value != std::floor(value)) {
-                *err = where + field + " is a count of records from 2 up";
-                return false;
+                return Status::failure(where + field + " is a count of records from 2 up");
             }
             (field == "flat_suspect" ? lim.flat_suspect : lim.flat_fail) = static_cast<int>(value);
         } else {
-            *err = where + "unknown name \"" + name + "\"";
-            return false;
+            return Status::failure(where + "unknown name \"" + name + "\"");
         }
     }
-    return true;
+    return {};
 }
 
 std::vector<double> low_battery_times(const std::string& error_file, int offset_s)

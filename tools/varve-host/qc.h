@@ -33,9 +33,9 @@ struct QcConfig {
 // The documented defaults (docs/host-tools.md).
 QcConfig default_qc_config();
 
-// Reads "GROUP.NAME = VALUE" lines ('#' starts a comment) over `c`; false
-// with *err naming the line on an unknown name or a bad value.
-bool read_qc_config(const std::string& text, QcConfig* c, std::string* err);
+// Reads "GROUP.NAME = VALUE" lines ('#' starts a comment) over `c`; fails,
+// naming the line, on an unknown name or a bad value.
+Status read_qc_config(const std::string& text, QcConfig* c);
 
 // Unix times (UTC) of the low-battery entries of an error file ("\r\n"
 // "YYYY/MM/DD HH:MM:SS text" entries, in the clock's zone: `offset_s` east

@@ -38,23 +38,20 @@ SerialPort::~SerialPort()
     }
 }
 
-bool SerialPort::open(const std::string& dev, unsigned baud, std::string* err)
+Status SerialPort::open(const std::string& dev, unsigned baud)
 {
     unsigned speed = baud_constant(baud);
     if (speed == 0) {
-        *err = "unsupported baud rate " + std::to_string(baud);
-        return false;
+        return Status::failure("unsupported baud rate " + std::to_string(baud));
     }
     // Non-blocking open: a port whose modem lines are down must not hang here.
     fd_ = ::open(dev.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
-        *err = "cannot open " + dev + ": " + std::strerror(errno);
-        return false;
+        return Status::failure("cannot open " + dev + ": " + std::strerror(errno));
     }
     termios t{};
     if (tcgetattr(fd_, &t) != 0) {
-        *err = dev + " is not a serial line: " + std::strerror(errno);
-        return false;
+        return Status::failure(dev + " is not a serial line: " + std::strerror(errno));
     }
     cfmakeraw(&t);
     t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
@@ -65,11 +62,10 @@ bool SerialPort::open(const std::string& dev, unsigned baud, std::string* err)
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);
     if (tcsetattr(fd_, TCSANOW, &t) != 0) {
-        *err = "cannot configure " + dev + ": " + std::strerror(errno);
-        return false;
+        return Status::failure("cannot configure " + dev + ": " + std::strerror(errno));
     }
     tcflush(fd_, TCIOFLUSH);
-    return true;
+    return {};
 }
 
 bool SerialPort::write(const std::string& bytes)

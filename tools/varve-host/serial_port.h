@@ -3,10 +3,14 @@
 // (/dev/ttyUSB0) and on a pseudo-terminal (varve-sim --console pty).
 #pragma once
 
+#include "tools/common/status.h"
+
 #include <chrono>
 #include <string>
 
 namespace varvehost {
+
+using varve::Status;
 
 using Clock = std::chrono::steady_clock;
 
@@ -17,8 +21,8 @@ class SerialPort {
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens and configures DEV; false with *err set on failure.
-    bool open(const std::string& dev, unsigned baud, std::string* err);
+    // Opens and configures DEV.
+    Status open(const std::string& dev, unsigned baud);
     // Writes all bytes (bounded by a 2 s write time-out); false on failure.
     bool write(const std::string& bytes);
     // Appends what arrives until `deadline`, or until nothing has come for

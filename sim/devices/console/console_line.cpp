@@ -161,8 +161,8 @@ int console_line_to_terminal(uint8_t byte)
     return s == nullptr ? byte : apply(g_out_faults, &s->out, byte, "terminal");
 }
 
-bool console_fault_option(const std::string& name, const std::string& value, bool has_value,
-                          std::map<std::string, std::string>* params, std::string* err)
+std::optional<Status> console_fault_option(const std::string& name, const std::string& value, bool has_value,
+                                           std::map<std::string, std::string>* params)
 {
     std::string dir;
     std::string kind;
@@ -174,9 +174,8 @@ bool console_fault_option(const std::string& name, const std::string& value, boo
         }
     }
     if (dir.empty() || (kind != "drop" && kind != "flip" && kind != "lose")) {
-        return false;
+        return std::nullopt;
     }
-    *err = "";
     std::string key = "console_" + dir + "_" + kind;
     if (kind == "lose") {
         std::string count = value.substr(0, value.find('/'));
@@ -188,24 +187,22 @@ bool console_fault_option(const std::string& name, const std::string& value, boo
                        (!byte.empty() && byte.size() <= 2 &&
                         byte.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos);
         if (!has_value || !count_ok || !byte_ok) {
-            *err =
+            return Status::failure(
                 "--fault " + name + "=N or " + name +
                 "=N/HH needs the number of the byte to lose, counted from 1 (with /HH: the N-th byte of hex "
                 "value HH), got \"" +
-                name + (has_value ? "=" + value : "") + "\"";
-            return true;
+                name + (has_value ? "=" + value : "") + "\"");
         }
     } else {
         char* end = nullptr;
         double p = has_value ? std::strtod(value.c_str(), &end) : -1;
         if (!has_value || value.empty() || end == value.c_str() || *end != '\0' || !(p >= 0 && p <= 1)) {
-            *err = "--fault " + name + "=P needs a probability from 0 to 1, got \"" + name +
-                   (has_value ? "=" + value : "") + "\"";
-            return true;
+            return Status::failure("--fault " + name + "=P needs a probability from 0 to 1, got \"" + name +
+                                   (has_value ? "=" + value : "") + "\"");
         }
     }
     (*params)[key] = value;
-    return true;
+    return Status();
 }
 
 } // namespace sim

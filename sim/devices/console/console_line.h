@@ -2,11 +2,16 @@
 // (bytes dropped, bits flipped, one byte lost) in either direction.
 #pragma once
 
+#include "tools/common/status.h"
+
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace sim {
+
+using varve::Status;
 
 // Takes the line's faults from the run's parameters (every boot).
 void console_line_boot();
@@ -17,9 +22,9 @@ int console_line_to_terminal(uint8_t byte);
 
 // Fault options of the console line, "console-in-drop=P",
 // "console-out-flip=P", "console-in-lose=N" or "console-in-lose=N/HH" and
-// the like.  Returns false when `name` is not one of them; otherwise sets the
-// run parameter in *params and leaves "" or a usage error in *err.
-bool console_fault_option(const std::string& name, const std::string& value, bool has_value,
-                          std::map<std::string, std::string>* params, std::string* err);
+// the like.  Returns nothing when `name` is not one of them; otherwise sets
+// the run parameter in *params and returns ok, or the usage error.
+std::optional<Status> console_fault_option(const std::string& name, const std::string& value, bool has_value,
+                                           std::map<std::string, std::string>* params);
 
 } // namespace sim

@@ -42,23 +42,22 @@ uint64_t* noise_state()
     return &st->s;
 }
 
-bool number_in(const std::map<std::string, std::string>& params, const char* key, double lo, double hi,
-               double* out, std::string* err)
+Status number_in(const std::map<std::string, std::string>& params, const char* key, double lo, double hi,
+                 double* out)
 {
     auto it = params.find(key);
     if (it == params.end()) {
-        return true;
+        return {};
     }
     char* end = nullptr;
     double v = std::strtod(it->second.c_str(), &end);
     if (end == it->second.c_str() || *end != '\0' || !std::isfinite(v) || v < lo || v > hi) {
-        *err = std::string("instruments: ") + key + " needs a number from " +
-               std::to_string(static_cast<long>(lo)) + " to " + std::to_string(static_cast<long>(hi)) +
-               ", got \"" + it->second + "\"";
-        return false;
+        return Status::failure(std::string("instruments: ") + key + " needs a number from " +
+                               std::to_string(static_cast<long>(lo)) + " to " +
+                               std::to_string(static_cast<long>(hi)) + ", got \"" + it->second + "\"");
     }
     *out = v;
-    return true;
+    return {};
 }
 
 } // namespace
@@ -83,8 +82,7 @@ bool instrument_fault_from(const std::string& name, InstrumentFault* out)
     return false;
 }
 
-bool instrument_options_from(const std::map<std::string, std::string>& params, InstrumentOptions* out,
-                             std::string* err)
+Status instrument_options_from(const std::map<std::string, std::string>& params, InstrumentOptions* out)
 {
     InstrumentOptions o;
     if (auto it = params.find("ctd"); it != params.end()) {
@@ -95,8 +93,8 @@ bool instrument_options_from(const std::map<std::string, std::string>& params, I
         } else if (it->second == "none") {
             o.ctd = InstrumentOptions::Ctd::None;
         } else {
-            *err = "instruments: the CTD port takes sbe37, aand5860 or none, got \"" + it->second + "\"";
-            return false;
+            return Status::failure("instruments: the CTD port takes sbe37, aand5860 or none, got \"" +
+                                   it->second + "\"");
         }
     }
     if (auto it = params.find("optode_port"); it != params.end()) {
@@ -107,23 +105,27 @@ bool instrument_options_from(const std::map<std::string, std::string>& params, I
         } else if (it->second == "none") {
             o.optode_port = InstrumentOptions::OptodePort::None;
         } else {
-            *err = "instruments: the optode port takes optode, ocr504 or none, got \"" + it->second + "\"";
-            return false;
+            return Status::failure("instruments: the optode port takes optode, ocr504 or none, got \"" +
+                                   it->second + "\"");
         }
     }
     if (auto it = params.find("aand5860_text"); it != params.end()) {
         if (it->second != "on" && it->second != "off") {
-            *err = "instruments: the 5860's descriptor text is on or off, got \"" + it->second + "\"";
-            return false;
+            return Status::failure("instruments: the 5860's descriptor text is on or off, got \"" +
+                                   it->second + "\"");
         }
         o.aand5860_text = it->second == "on";
     }
     double ctd_serial = 0;
     double optode_serial = 0;
-    if (!number_in(params, "o2_sat", 0, 500, &o.o2_sat_pct, err) ||
-        !number_in(params, "ctd_serial", 1, 99999, &ctd_serial, err) ||
-        !number_in(params, "optode_serial", 1, 9999, &optode_serial, err)) {
-        return false;
+    if (Status st = number_in(params, "o2_sat", 0, 500, &o.o2_sat_pct); !st.ok()) {
+        return st;
+    }
+    if (Status st = number_in(params, "ctd_serial", 1, 99999, &ctd_serial); !st.ok()) {
+        return st;
+    }
+    if (Status st = number_in(params, "optode_serial", 1, 9999, &optode_serial); !st.ok()) {
+        return st;
     }
     o.ctd_serial = static_cast<uint32_t>(ctd_serial);
     o.optode_serial = static_cast<uint32_t>(optode_serial);
@@ -131,12 +133,11 @@ bool instrument_options_from(const std::map<std::string, std::string>& params, I
         auto it = params.find(key);
         InstrumentFault* f = key[0] == 'c' ? &o.ctd_fault : &o.optode_fault;
         if (it != params.end() && !instrument_fault_from(it->second, f)) {
-            *err = std::string("instruments: unknown fault \"") + it->second + "\"";
-            return false;
+            return Status::failure(std::string("instruments: unknown fault \"") + it->second + "\"");
         }
     }
     *out = o;
-    return true;
+    return {};
 }
 
 uint32_t instrument_baud(uint32_t nominal, InstrumentFault fault)
@@ -310,9 +311,8 @@ void instruments_boot()
     g_ctd.reset();
     g_optode_port.reset();
     InstrumentOptions o;
-    std::string err;
-    if (!instrument_options_from(device_params(), &o, &err)) {
-        log("%s; no instruments on the ports", err.c_str());
+    if (Status st = instrument_options_from(device_params(), &o); !st.ok()) {
+        log("%s; no instruments on the ports", st.message().c_str());
         return;
     }
     switch (o.ctd) {

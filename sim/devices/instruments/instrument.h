@@ -9,6 +9,7 @@
 #include "platform/host/host_periph.h"
 #include "platform/platform.h"
 #include "sim/devices/instruments/serial_line.h"
+#include "tools/common/status.h"
 
 #include <cstdint>
 #include <deque>
@@ -18,6 +19,8 @@
 #include <string>
 
 namespace sim {
+
+using varve::Status;
 
 // The board's zone offset (seconds behind its clock): instruments with a
 // clock of their own keep the board's local time.
@@ -47,9 +50,8 @@ struct InstrumentOptions {
     InstrumentFault optode_fault = InstrumentFault::None;
 };
 
-// Reads the options; false and a message for a value that is not allowed.
-bool instrument_options_from(const std::map<std::string, std::string>& params, InstrumentOptions* out,
-                             std::string* err);
+// Reads the options; fails for a value that is not allowed.
+Status instrument_options_from(const std::map<std::string, std::string>& params, InstrumentOptions* out);
 // Fault of a fault name ("silent", "no-line-end", "long-line", "gap",
 // "garbage", "wrong-baud"); false if unknown.
 bool instrument_fault_from(const std::string& name, InstrumentFault* out);
