@@ -43,6 +43,8 @@ struct Ssi {
     Fifo tx;
     Fifo rx;
     bool shifting = false;
+    uint32_t out = 0; // the frame on the line while shifting
+    sim::Timer frame_end;
     sim::SpiDevice* device = nullptr;
 
     sim::Time frame_ns() const { return static_cast<sim::Time>(width) * sim::NS_PER_S / bit_rate; }
@@ -53,18 +55,23 @@ struct Ssi {
             return;
         }
         shifting = true;
-        uint32_t out = tx.front();
+        out = tx.front();
         tx.pop_front();
-        sim::schedule_in(frame_ns(), [this, out] {
-            shifting = false;
-            uint32_t mask = width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1);
-            // With nothing attached the receive line floats high.
-            uint32_t in = device != nullptr ? device->spi_exchange(out & mask) : mask;
-            if (rx.size() < SSI_FIFO_DEPTH) {
-                rx.push_back(in & mask);
-            }
-            start();
-        });
+        frame_end.fn = [](void* ctx) { static_cast<Ssi*>(ctx)->finish_frame(); };
+        frame_end.ctx = this;
+        sim::timer_arm(frame_end, sim::now() + frame_ns());
+    }
+
+    void finish_frame()
+    {
+        shifting = false;
+        uint32_t mask = width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1);
+        // With nothing attached the receive line floats high.
+        uint32_t in = device != nullptr ? device->spi_exchange(out & mask) : mask;
+        if (rx.size() < SSI_FIFO_DEPTH) {
+            rx.push_back(in & mask);
+        }
+        start();
     }
 };
 
@@ -311,6 +318,9 @@ namespace sim {
 // several boards in one process).
 void ssi_adc_models_boot()
 {
+    for (Ssi& s : g_ssi) {
+        timer_cancel(s.frame_end);
+    }
     g_ssi = {};
     g_adc = {};
     g_adc_source = nullptr;

@@ -18,13 +18,13 @@ sim::TracePeer* g_trace = nullptr;
 std::set<uint32_t> g_enabled_periph;
 uint32_t g_systick_period = 0;
 bool g_systick_on = false;
-sim::EventId g_systick_event = 0;
+sim::Timer g_systick_timer;
 
-void systick_fire()
+void systick_fire(void*)
 {
     sim::irq_pend(FAULT_SYSTICK);
     sim::Time period = static_cast<sim::Time>(g_systick_period) * sim::NS_PER_S / g_clock_hz;
-    g_systick_event = sim::schedule_in(period, systick_fire);
+    sim::timer_arm(g_systick_timer, sim::now() + period);
 }
 
 } // namespace
@@ -71,7 +71,8 @@ void system_models_boot()
     g_enabled_periph.clear();
     g_systick_period = 0;
     g_systick_on = false;
-    g_systick_event = 0;
+    sim::timer_cancel(g_systick_timer);
+    g_systick_timer.fn = systick_fire;
     pwm_models_boot();
     g_trace = nullptr;
 }
@@ -224,7 +225,8 @@ void SysTickEnable()
     if (!g_systick_on && g_systick_period != 0) {
         g_systick_on = true;
         sim::Time period = static_cast<sim::Time>(g_systick_period) * sim::NS_PER_S / g_clock_hz;
-        g_systick_event = sim::schedule_in(period, systick_fire);
+        g_systick_timer.fn = systick_fire;
+        sim::timer_arm(g_systick_timer, sim::now() + period);
     }
     sim::register_access();
 }
@@ -232,7 +234,7 @@ void SysTickEnable()
 void SysTickDisable()
 {
     if (g_systick_on) {
-        sim::cancel(g_systick_event);
+        sim::timer_cancel(g_systick_timer);
         g_systick_on = false;
     }
     sim::register_access();

@@ -6,9 +6,11 @@
 #include "platform/platform.h"
 #include "platform/vectors.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <utility>
@@ -35,6 +37,34 @@ struct Event {
 std::vector<Event> g_heap;
 std::vector<std::function<void()>> g_slots;
 std::vector<uint32_t> g_free_slots;
+
+// The armed timers (a few: one per serial port frame, the system tick), and
+// the time of the earliest event or timer, kept up to date because every
+// register access asks for it.
+constexpr std::size_t MAX_TIMERS = 16;
+std::array<Timer*, MAX_TIMERS> g_timers{};
+std::size_t g_timer_count = 0;
+Time g_next_at = TIME_NEVER;
+
+void update_next()
+{
+    Time next = g_heap.empty() ? TIME_NEVER : g_heap.front().at;
+    for (std::size_t i = 0; i < g_timer_count; ++i) {
+        next = std::min(next, g_timers[i]->at);
+    }
+    g_next_at = next;
+}
+
+void timer_unlink(Timer& t)
+{
+    for (std::size_t i = 0; i < g_timer_count; ++i) {
+        if (g_timers[i] == &t) {
+            g_timers[i] = g_timers[--g_timer_count];
+            break;
+        }
+    }
+    t.armed = false;
+}
 
 bool earlier(const Event& a, const Event& b)
 {
@@ -140,6 +170,24 @@ Port* port_of(char port)
 
 void run_first_event()
 {
+    // The earliest timer, if it comes before the queue's first event.
+    Timer* first = nullptr;
+    for (std::size_t i = 0; i < g_timer_count; ++i) {
+        Timer* t = g_timers[i];
+        if (first == nullptr || t->at < first->at || (t->at == first->at && t->id < first->id)) {
+            first = t;
+        }
+    }
+    if (first != nullptr && (g_heap.empty() || first->at < g_heap.front().at ||
+                             (first->at == g_heap.front().at && first->id < g_heap.front().id))) {
+        if (first->at > g_now) {
+            g_now = first->at;
+        }
+        timer_unlink(*first);
+        update_next();
+        first->fn(first->ctx);
+        return;
+    }
     // Moved out first: the event may schedule others, which may reuse the
     // slot or grow the pool.
     auto fn = std::move(g_slots[g_heap.front().slot]);
@@ -147,6 +195,7 @@ void run_first_event()
         g_now = g_heap.front().at;
     }
     heap_remove(0);
+    update_next();
     fn();
 }
 
@@ -162,6 +211,11 @@ void reset_clock(Time t)
     g_heap.clear();
     g_slots.clear();
     g_free_slots.clear();
+    for (std::size_t i = 0; i < g_timer_count; ++i) {
+        g_timers[i]->armed = false;
+    }
+    g_timer_count = 0;
+    g_next_at = TIME_NEVER;
     g_now = t;
     g_pace_horizon = 0;
 }
@@ -202,6 +256,7 @@ EventId schedule(Time at, std::function<void()> fn)
     }
     g_heap.push_back(Event{at, id, slot});
     sift_up(g_heap.size() - 1);
+    g_next_at = std::min(g_next_at, at);
     return id;
 }
 
@@ -217,14 +272,40 @@ void cancel(EventId id)
         if (g_heap[i].id == id) {
             g_slots[g_heap[i].slot] = nullptr;
             heap_remove(i);
+            update_next();
             return;
         }
     }
 }
 
+void timer_arm(Timer& t, Time at)
+{
+    if (t.armed) {
+        timer_unlink(t);
+    }
+    if (g_timer_count == MAX_TIMERS) {
+        // More timers than the board has devices for: a fault of the model.
+        std::fprintf(stderr, "sim: more than %zu timers armed\n", MAX_TIMERS);
+        std::abort();
+    }
+    t.at = at < g_now ? g_now : at;
+    t.id = g_next_id++;
+    t.armed = true;
+    g_timers[g_timer_count++] = &t;
+    g_next_at = std::min(g_next_at, t.at);
+}
+
+void timer_cancel(Timer& t)
+{
+    if (t.armed) {
+        timer_unlink(t);
+        update_next();
+    }
+}
+
 Time next_event_time()
 {
-    return g_heap.empty() ? TIME_NEVER : g_heap.front().at;
+    return g_next_at;
 }
 
 // Advances virtual time to `t`, running every event due on the way.  The

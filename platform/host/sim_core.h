@@ -43,6 +43,22 @@ EventId schedule_in(Time delay, std::function<void()> fn);
 void cancel(EventId id);
 Time next_event_time();
 
+// A timer: an event of a device that fires again and again (a frame on a
+// serial port, the system tick), kept out of the general queue so that
+// arming and running it costs no allocation and no heap work.  Armed, it
+// takes its id from the same sequence as schedule(), so it runs in exactly
+// the order an event scheduled at the same moment would.  The owner keeps
+// the record; it must stay where it is while armed.
+struct Timer {
+    void (*fn)(void* ctx) = nullptr;
+    void* ctx = nullptr;
+    Time at = 0;
+    EventId id = 0;
+    bool armed = false;
+};
+void timer_arm(Timer& t, Time at);
+void timer_cancel(Timer& t);
+
 // Time passes for the processor: runs every event up to now() + ns.
 void consume(Time ns);
 // The processor waits for something to happen: advances to the next event
