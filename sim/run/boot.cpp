@@ -41,12 +41,15 @@ namespace {
     boot_end(BootEnd::Fault);
 }
 
+// The fault handlers' stack: in bss, so that a boot that takes no fault
+// never touches (and never copies) its pages.
+alignas(16) uint8_t g_alt_stack[1 << 16];
+
 void install_fault_handlers()
 {
-    static std::vector<uint8_t> alt_stack(1 << 16);
     stack_t ss{};
-    ss.ss_sp = alt_stack.data();
-    ss.ss_size = alt_stack.size();
+    ss.ss_sp = g_alt_stack;
+    ss.ss_size = sizeof g_alt_stack;
     sigaltstack(&ss, nullptr);
     struct sigaction sa {};
     sa.sa_handler = fault_signal;
