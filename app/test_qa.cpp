@@ -235,6 +235,10 @@ const char* tamb_channel_name(int i)
 
 int tamb_limit_check(int i, float v, float* err)
 {
+    if (i < 0 || i >= TAMB_CHANNELS) {
+        *err = -1.0f; // no such channel: no pass
+        return 1;
+    }
     const TambChannel& c = TAMB[i];
     const bool last = c.pos == 0;
     *err = 0.0f;

@@ -659,22 +659,22 @@ void ask_coeff(const CoeffEntry<double>& e)
 void enter_pH_sensor_cal_coeff()
 {
     const CoeffEntry<float> k[] = {
-        {&sys_data.k0int, "\r\nEnter k0int (ex. -0.4) [%f]: ", -2.0f, 2.0f,
+        {&sys_data.k0int, "\r\nEnter k0int (ex. -0.4) [%f]: ", PH_COEFF_MIN, PH_COEFF_MAX,
          "Enter number between -2 and 2 (ex. -0.4)\r\n\r\n", nullptr},
-        {&sys_data.k0ext, "\r\nEnter k0ext (ex. -1.3) [%f]: ", -2.0f, 2.0f,
+        {&sys_data.k0ext, "\r\nEnter k0ext (ex. -1.3) [%f]: ", PH_COEFF_MIN, PH_COEFF_MAX,
          "Enter number between -2 and 2 (ex. -1.3)\r\n\r\n", nullptr},
-        {&sys_data.k2int, "\r\nEnter k2int (ex. -0.001455) [%f]: ", -2.0f, 2.0f,
+        {&sys_data.k2int, "\r\nEnter k2int (ex. -0.001455) [%f]: ", PH_COEFF_MIN, PH_COEFF_MAX,
          "Enter number between -2 and 2 (ex. -0.001)\r\n\r\n", nullptr},
-        {&sys_data.k2ext, "\r\nEnter k2ext (ex. -0.001081) [%f]: ", -2.0f, 2.0f,
+        {&sys_data.k2ext, "\r\nEnter k2ext (ex. -0.001081) [%f]: ", PH_COEFF_MIN, PH_COEFF_MAX,
          "Enter number between -2 and 2 (ex. -0.001)\r\n\r\n", nullptr},
     };
     for (const auto& e : k) {
         ask_coeff(e);
     }
-    if (!(sys_data.TCOffset >= -400.0f && sys_data.TCOffset <= 400.0f)) {
+    if (!(sys_data.TCOffset >= TC_OFFSET_MIN && sys_data.TCOffset <= TC_OFFSET_MAX)) {
         sys_data.TCOffset = 0.0f;
     }
-    ask_coeff(CoeffEntry<float>{&sys_data.TCOffset, "\r\nEnter TCOffset [%f]: ", -400.0f, 400.0f,
+    ask_coeff(CoeffEntry<float>{&sys_data.TCOffset, "\r\nEnter TCOffset [%f]: ", TC_OFFSET_MIN, TC_OFFSET_MAX,
                                 "Enter a reasonable TCOffset such as 0.0\r\n\r\n", nullptr});
     if (!(sys_data.default_sal >= 0.0f && sys_data.default_sal <= 100.0f)) {
         uprintf("Salinity out of range, recommend running the test menu, qa board menu to initialize vars in "

@@ -87,6 +87,13 @@ struct qaData {
     char firmware_version[32];
 };
 
+// Ranges of the pH sensor's calibration constants that the configuration
+// menu takes and an automatic calibration may store.
+constexpr float PH_COEFF_MIN = -2.0f;
+constexpr float PH_COEFF_MAX = 2.0f;
+constexpr float TC_OFFSET_MIN = -400.0f;
+constexpr float TC_OFFSET_MAX = 400.0f;
+
 struct systemData {
     uint32_t sampling_period;
     uint32_t chksum;

@@ -266,8 +266,8 @@ bool automatic_values(float* vtherm)
 // Ranges the configuration menu enforces for the constants (key 4).
 bool in_config_ranges(const PhCalResult& r, float tc_offset)
 {
-    return r.k0int >= -2.0f && r.k0int <= 2.0f && r.k0ext >= -2.0f && r.k0ext <= 2.0f &&
-           tc_offset >= -400.0f && tc_offset <= 400.0f;
+    return r.k0int >= PH_COEFF_MIN && r.k0int <= PH_COEFF_MAX && r.k0ext >= PH_COEFF_MIN &&
+           r.k0ext <= PH_COEFF_MAX && tc_offset >= TC_OFFSET_MIN && tc_offset <= TC_OFFSET_MAX;
 }
 
 } // namespace

@@ -358,14 +358,18 @@ int answer(int seconds)
 // second CAN within a second is RECEIVER_CANCEL; after a lone CAN the next
 // byte is the answer (the CAN was noise).
 constexpr int RECEIVER_CANCEL = -2;
-int answer_or_cancel(int seconds)
+int cancel_or(int c)
 {
-    int c = answer(seconds);
     if (c != CAN) {
         return c;
     }
     c = answer(1);
     return c == CAN ? RECEIVER_CANCEL : c;
+}
+
+int answer_or_cancel(int seconds)
+{
+    return cancel_or(answer(seconds));
 }
 
 // After a refused block: waits until the receiver has been quiet for a
@@ -615,11 +619,7 @@ int ymodem_send(int argc, char* argv[])
         bool cancelled = false;
         for (int i = 0; i < HANDSHAKE_TRIES && !ready && !cancelled; ++i) {
             send_byte(CRC_REQUEST);
-            int a = byte_within(HANDSHAKE_WAIT_TICKS);
-            if (a == CAN) {
-                const int b = answer(1);
-                a = b == CAN ? RECEIVER_CANCEL : b;
-            }
+            const int a = cancel_or(byte_within(HANDSHAKE_WAIT_TICKS));
             ready = a == CRC_REQUEST;
             cancelled = a == RECEIVER_CANCEL;
         }
