@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace sim {
 
@@ -77,7 +78,7 @@ constexpr uint32_t EEPROM_BYTES = 2048;
 uint8_t* eeprom_image();
 
 // Timeline of board lines and PWM settings: "time_s line level".
-void timeline(const std::string& what, int value);
+void timeline(std::string_view what, int value);
 
 // Memory that survives resets within one run: a fixed area shared by every
 // boot; models that must keep state across a reset (noise generators, card

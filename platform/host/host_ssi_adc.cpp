@@ -57,8 +57,6 @@ struct Ssi {
         shifting = true;
         out = tx.front();
         tx.pop_front();
-        frame_end.fn = [](void* ctx) { static_cast<Ssi*>(ctx)->finish_frame(); };
-        frame_end.ctx = this;
         sim::timer_arm(frame_end, sim::now() + frame_ns());
     }
 
@@ -162,12 +160,16 @@ int32_t SSIDataGetNonBlocking(uint32_t ui32Base, uint32_t* pui32Data)
 void SSIDataGet(uint32_t ui32Base, uint32_t* pui32Data)
 {
     sim::Time deadline = sim::now() + SSI_BLOCKING_LIMIT_NS;
+    Ssi* s = ssi_of(ui32Base);
     while (SSIDataGetNonBlocking(ui32Base, pui32Data) == 0) {
         if (sim::now() >= deadline) {
             *pui32Data = 0xFFFFFFFFu;
             return;
         }
-        sim::idle();
+        // Usually the frame on the line is all there is to wait for.
+        if (s == nullptr || !sim::run_timer_if_next(s->frame_end, sim::IDLE_CAP_NS)) {
+            sim::idle();
+        }
     }
 }
 
@@ -322,6 +324,10 @@ void ssi_adc_models_boot()
         timer_cancel(s.frame_end);
     }
     g_ssi = {};
+    for (Ssi& s : g_ssi) {
+        s.frame_end.fn = [](void* ctx) { static_cast<Ssi*>(ctx)->finish_frame(); };
+        s.frame_end.ctx = &s;
+    }
     g_adc = {};
     g_adc_source = nullptr;
 }

@@ -322,13 +322,7 @@ namespace {
 
 int32_t read_pins(char letter, uint8_t pins)
 {
-    int32_t value = 0;
-    for (int pin = 0; pin < 8; ++pin) {
-        if ((pins & (1u << pin)) != 0 && sim::gpio_level(letter, pin)) {
-            value |= 1 << pin;
-        }
-    }
-    return value;
+    return sim::gpio_levels(letter, pins);
 }
 
 sim::Time delay_ns(uint32_t count)

@@ -18,9 +18,33 @@
 
 namespace sim {
 
+namespace core {
+Time g_now = 0;
+Time g_next_at = TIME_NEVER;
+// Time up to which the machine need not be asked before time advances
+// (board_pace); 0: ask at every step.
+Time g_pace_horizon = 0;
+// Something an interrupt depends on may have changed since the controller
+// last found nothing to run: a vector was pended, enabled or unmasked, or a
+// level source's state changed (irq_changed(), from the source's events and
+// register accesses).
+// While it is clear, dispatching would find nothing and is skipped.
+bool g_irq_dirty = true;
+bool g_master_masked = false;
+bool g_in_handler = false;
+uint8_t g_levels[17] = {};
+} // namespace core
+
 namespace {
 
-Time g_now = 0;
+using core::g_in_handler;
+using core::g_irq_dirty;
+using core::g_levels;
+using core::g_master_masked;
+using core::g_next_at;
+using core::g_now;
+using core::g_pace_horizon;
+
 EventId g_next_id = 1;
 
 // The event queue: a binary min-heap of small records on (time, id), the
@@ -44,7 +68,6 @@ std::vector<uint32_t> g_free_slots;
 constexpr std::size_t MAX_TIMERS = 16;
 std::array<Timer*, MAX_TIMERS> g_timers{};
 std::size_t g_timer_count = 0;
-Time g_next_at = TIME_NEVER;
 
 void update_next()
 {
@@ -123,10 +146,6 @@ void heap_remove(std::size_t i)
     }
 }
 
-// Time up to which the machine need not be asked before time advances
-// (board_pace); 0: ask at every step.
-Time g_pace_horizon = 0;
-
 // Interrupt controller.
 std::array<bool, NUM_VECTORS> g_irq_enabled{};
 // The enabled vectors in ascending order: the dispatcher, which runs at
@@ -143,18 +162,10 @@ bool level_high(uint32_t v)
 {
     return g_irq_level[v].fn != nullptr && g_irq_level[v].fn(g_irq_level[v].source);
 }
-bool g_master_masked = false;
-bool g_in_handler = false;
-// Something an interrupt depends on may have changed since the controller
-// last found nothing to run: a vector was pended, enabled or unmasked, or a
-// level source's state changed (irq_changed(), from the source's events and
-// register accesses).
-// While it is clear, dispatching would find nothing and is skipped.
-bool g_irq_dirty = true;
 
-// GPIO: ports 'A'..'Q' (I and O do not exist on this chip).
+// GPIO: ports 'A'..'Q' (I and O do not exist on this chip); the levels are
+// in core::g_levels.
 struct Port {
-    std::array<bool, 8> level{};
     std::array<PinMode, 8> mode{};
 };
 std::array<Port, 17> g_ports{};
@@ -201,11 +212,6 @@ void run_first_event()
 
 } // namespace
 
-Time now()
-{
-    return g_now;
-}
-
 void reset_clock(Time t)
 {
     g_heap.clear();
@@ -236,6 +242,7 @@ void reset_machine()
     g_in_handler = false;
     g_irq_dirty = true;
     g_ports = {};
+    std::memset(g_levels, 0, sizeof g_levels);
     g_watches.clear();
 }
 
@@ -303,11 +310,6 @@ void timer_cancel(Timer& t)
     }
 }
 
-Time next_event_time()
-{
-    return g_next_at;
-}
-
 // Advances virtual time to `t`, running every event due on the way.  The
 // machine is asked before each step (with a paced console it waits for the
 // wall clock there, and may schedule input events) unless it said it need
@@ -366,6 +368,31 @@ void consume(Time ns)
     irq_dispatch();
 }
 
+bool run_timer_if_next(Timer& t, Time cap)
+{
+    if (!t.armed || t.at >= g_pace_horizon || t.at - g_now > cap) {
+        return false;
+    }
+    if (!g_heap.empty() && g_heap.front().at <= t.at) {
+        return false;
+    }
+    for (std::size_t i = 0; i < g_timer_count; ++i) {
+        if (g_timers[i] != &t && g_timers[i]->at <= t.at) {
+            return false;
+        }
+    }
+    // What advance_to(t.at) does when `t` comes first.
+    g_now = t.at;
+    timer_unlink(t);
+    update_next();
+    t.fn(t.ctx);
+    if (g_next_at <= g_now) {
+        advance_to(g_now);
+    }
+    irq_dispatch();
+    return true;
+}
+
 void idle(Time cap)
 {
     Time next = next_event_time();
@@ -374,15 +401,9 @@ void idle(Time cap)
     irq_dispatch();
 }
 
-void register_access()
+void core::register_access_slow(Time t)
 {
-    // The common case first: no event due and the machine not to be asked.
-    const Time t = g_now + REGISTER_ACCESS_NS;
-    if (t < next_event_time() && t < g_pace_horizon) {
-        g_now = t;
-    } else {
-        advance_to(t);
-    }
+    advance_to(t);
     irq_dispatch();
 }
 
@@ -463,11 +484,8 @@ bool irq_due()
     return false;
 }
 
-void irq_dispatch()
+void core::irq_dispatch_slow()
 {
-    if (!g_irq_dirty || g_master_masked || g_in_handler) {
-        return;
-    }
     // A handler that never clears its source would keep the processor in
     // interrupts for ever, as on the chip; bound the work per call so that
     // time still advances.
@@ -519,27 +537,26 @@ PinMode gpio_mode(char port, int pin)
     return (p != nullptr && pin >= 0 && pin < 8) ? p->mode[static_cast<std::size_t>(pin)] : PinMode::Input;
 }
 
-bool gpio_level(char port, int pin)
+// Sets a level; true when it changed.
+static bool set_level(char port, int pin, bool level)
 {
-    Port* p = port_of(port);
-    return p != nullptr && pin >= 0 && pin < 8 && p->level[static_cast<std::size_t>(pin)];
+    if (port < 'A' || port > 'Q' || pin < 0 || pin >= 8) {
+        return false;
+    }
+    uint8_t& levels = g_levels[port - 'A'];
+    const auto bit = static_cast<uint8_t>(1u << pin);
+    const bool changed = ((levels & bit) != 0) != level;
+    levels = static_cast<uint8_t>(level ? levels | bit : levels & ~bit);
+    return changed;
 }
 
 void gpio_write(char port, int pin, bool level)
 {
-    Port* p = port_of(port);
-    if (p == nullptr || pin < 0 || pin >= 8) {
+    if (!set_level(port, pin, level)) {
         return;
     }
-    auto idx = static_cast<std::size_t>(pin);
-    bool changed = p->level[idx] != level;
-    p->level[idx] = level;
-    if (!changed) {
-        return;
-    }
-    char name[8];
-    std::snprintf(name, sizeof name, "P%c%d", port, pin);
-    timeline(name, level ? 1 : 0);
+    const char name[] = {'P', port, static_cast<char>('0' + pin)};
+    timeline(std::string_view(name, sizeof name), level ? 1 : 0);
     auto it = g_watches.find({port, pin});
     if (it != g_watches.end()) {
         for (auto& fn : it->second) {
@@ -550,10 +567,7 @@ void gpio_write(char port, int pin, bool level)
 
 void gpio_drive(char port, int pin, bool level)
 {
-    Port* p = port_of(port);
-    if (p != nullptr && pin >= 0 && pin < 8) {
-        p->level[static_cast<std::size_t>(pin)] = level;
-    }
+    set_level(port, pin, level);
 }
 
 void gpio_watch(char port, int pin, GpioWatch fn)

@@ -26,7 +26,23 @@ constexpr uint64_t CPU_HZ = 50000000;
 // Cost of one access to a peripheral register (one bus cycle).
 constexpr Time REGISTER_ACCESS_NS = 20;
 
-Time now();
+// The machine's state that the platform operations read at every register
+// access, kept here so that those reads compile inline.  Written by
+// sim_core.cpp only.
+namespace core {
+extern Time g_now;
+extern Time g_next_at;      // earliest event or timer
+extern Time g_pace_horizon; // the machine need not be asked before this
+extern bool g_irq_dirty, g_master_masked, g_in_handler;
+extern uint8_t g_levels[17]; // GPIO levels, one bit per pin, ports 'A'..'Q'
+void register_access_slow(Time t);
+void irq_dispatch_slow();
+} // namespace core
+
+inline Time now()
+{
+    return core::g_now;
+}
 // Runner only: restart the clock at `t` with an empty event queue, or move it.
 void reset_clock(Time t);
 void set_clock(Time t);
@@ -41,7 +57,10 @@ using EventId = uint64_t;
 EventId schedule(Time at, std::function<void()> fn);
 EventId schedule_in(Time delay, std::function<void()> fn);
 void cancel(EventId id);
-Time next_event_time();
+inline Time next_event_time()
+{
+    return core::g_next_at;
+}
 
 // A timer: an event of a device that fires again and again (a frame on a
 // serial port, the system tick), kept out of the general queue so that
@@ -58,15 +77,34 @@ struct Timer {
 };
 void timer_arm(Timer& t, Time at);
 void timer_cancel(Timer& t);
+// idle(cap) when `t` is what it would run: when `t` is armed, due within
+// `cap`, strictly before every other event and timer and before the machine
+// must next be asked, runs it exactly as idle(cap) would (and whatever it
+// schedules for the same moment, then pending interrupts) and returns true;
+// otherwise does nothing and returns false.
+bool run_timer_if_next(Timer& t, Time cap);
 
 // Time passes for the processor: runs every event up to now() + ns.
 void consume(Time ns);
 // The processor waits for something to happen: advances to the next event
 // (at most `cap` ahead) and runs it.
-void idle(Time cap = NS_PER_MS);
+constexpr Time IDLE_CAP_NS = NS_PER_MS;
+void idle(Time cap = IDLE_CAP_NS);
 // Called at every platform operation: charges one register access and lets
 // pending, unmasked interrupts run.
-void register_access();
+inline void register_access()
+{
+    // The common case first: no event due and the machine not to be asked.
+    const Time t = core::g_now + REGISTER_ACCESS_NS;
+    if (t < core::g_next_at && t < core::g_pace_horizon) {
+        core::g_now = t;
+        if (core::g_irq_dirty && !core::g_master_masked && !core::g_in_handler) {
+            core::irq_dispatch_slow();
+        }
+    } else {
+        core::register_access_slow(t);
+    }
+}
 // For a busy-wait whose condition only an event or an interrupt handler can
 // change, in steps of `period` (the simulated time of one iteration): moves
 // the clock over as many whole steps (at most `max_steps`) as end before the
@@ -91,7 +129,12 @@ void irq_enable(uint32_t vector, bool enabled);
 bool irq_master_masked();
 void irq_master_mask(bool masked);
 // Runs pending handlers when allowed (not masked, not already in a handler).
-void irq_dispatch();
+inline void irq_dispatch()
+{
+    if (core::g_irq_dirty && !core::g_master_masked && !core::g_in_handler) {
+        core::irq_dispatch_slow();
+    }
+}
 bool in_handler();
 
 // --- GPIO --------------------------------------------------------------------
@@ -100,7 +143,15 @@ enum class PinMode : uint8_t { Input, Output, Peripheral, Analog };
 void gpio_set_mode(char port, int pin, PinMode mode);
 PinMode gpio_mode(char port, int pin);
 // Level driven by the firmware (outputs) or by a device model (inputs).
-bool gpio_level(char port, int pin);
+inline bool gpio_level(char port, int pin)
+{
+    return port >= 'A' && port <= 'Q' && pin >= 0 && pin < 8 && ((core::g_levels[port - 'A'] >> pin) & 1) != 0;
+}
+// The levels of a port's pins in `pins` (bit n: pin n); 0 for no such port.
+inline uint8_t gpio_levels(char port, uint8_t pins)
+{
+    return port >= 'A' && port <= 'Q' ? core::g_levels[port - 'A'] & pins : 0;
+}
 void gpio_write(char port, int pin, bool level); // firmware side
 void gpio_drive(char port, int pin, bool level); // device side (inputs)
 // Called after the firmware changes an output line.

@@ -297,13 +297,13 @@ void stats_boot_ended()
     }
 }
 
-void stats_line(const std::string& name, int value)
+void stats_line(std::string_view name, int value)
 {
     for (std::size_t i = 0; i < SUPPLY_COUNT; ++i) {
         if (name == SUPPLIES[i].line) {
             LineState& l = stats().lines[i];
             close_line(l, now());
-            const bool pwm = name.size() > 4 && name.compare(name.size() - 4, 4, "_PWM") == 0;
+            const bool pwm = name.size() > 4 && name.ends_with("_PWM");
             l.permille = pwm ? (value > 0 ? (value > 1000 ? 1000 : value) : 0) : (value != 0 ? 1000 : 0);
             return;
         }

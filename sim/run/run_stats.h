@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace sim {
 
@@ -29,7 +30,7 @@ void stats_run_started();
 void stats_boot_started(BootCause why);
 void stats_boot_ended();
 // The timeline: line or PWM output `name` changed to `value`.
-void stats_line(const std::string& name, int value);
+void stats_line(std::string_view name, int value);
 // Charge drawn from the supply since the run started, up to now (mAh).
 double stats_charge_mAh_now();
 // A boot of the run ended the deployment through the low-battery check.

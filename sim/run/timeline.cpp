@@ -35,7 +35,7 @@ void timeline_close()
     }
 }
 
-void timeline(const std::string& what, int value)
+void timeline(std::string_view what, int value)
 {
     if (run().provisioning) {
         return;
@@ -45,8 +45,8 @@ void timeline(const std::string& what, int value)
         return;
     }
     Time t = now();
-    std::fprintf(g_timeline, "%" PRIu64 ".%09" PRIu64 " %s %d\n", t / NS_PER_S, t % NS_PER_S, what.c_str(),
-                 value);
+    std::fprintf(g_timeline, "%" PRIu64 ".%09" PRIu64 " %.*s %d\n", t / NS_PER_S, t % NS_PER_S,
+                 static_cast<int>(what.size()), what.data(), value);
 }
 
 } // namespace sim
