@@ -24,7 +24,7 @@ namespace {
 // line while PWM module 1 drives it, weighted by its duty.
 struct SupplyLine {
     const char* key;
-    const char* line;
+    std::string_view line; // compared at every line change: its length is known
 };
 constexpr SupplyLine SUPPLIES[] = {
     {"iso", "PK2"},
