@@ -77,10 +77,11 @@ std::array<Ssi, 4> g_ssi;
 
 Ssi* ssi_of(uint32_t base)
 {
-    if (base < SSI0_BASE || base > SSI3_BASE || (base & 0xFFF) != 0) {
+    const uint32_t offset = base - SSI0_BASE; // (wraps for a base below SSI0's)
+    if (offset > SSI3_BASE - SSI0_BASE || (offset & 0xFFF) != 0) {
         return nullptr;
     }
-    return &g_ssi[(base - SSI0_BASE) >> 12];
+    return &g_ssi[offset >> 12];
 }
 
 } // namespace
@@ -138,6 +139,14 @@ int32_t SSIDataPutNonBlocking(uint32_t ui32Base, uint32_t ui32Data)
 
 void SSIDataPut(uint32_t ui32Base, uint32_t ui32Data)
 {
+    // Room in the FIFO, as nearly always: what the first try below does.
+    Ssi* s = ssi_of(ui32Base);
+    if (s != nullptr && s->tx.size() < SSI_FIFO_DEPTH) {
+        s->tx.push_back(ui32Data);
+        s->start();
+        sim::register_access();
+        return;
+    }
     sim::Time deadline = sim::now() + SSI_BLOCKING_LIMIT_NS;
     while (SSIDataPutNonBlocking(ui32Base, ui32Data) == 0 && sim::now() < deadline) {
         sim::idle();
@@ -160,7 +169,7 @@ int32_t SSIDataGetNonBlocking(uint32_t ui32Base, uint32_t* pui32Data)
 void SSIDataGet(uint32_t ui32Base, uint32_t* pui32Data)
 {
     sim::Time deadline = sim::now() + SSI_BLOCKING_LIMIT_NS;
-    Ssi* s = ssi_of(ui32Base);
+    Ssi* const s = ssi_of(ui32Base);
     while (SSIDataGetNonBlocking(ui32Base, pui32Data) == 0) {
         if (sim::now() >= deadline) {
             *pui32Data = 0xFFFFFFFFu;

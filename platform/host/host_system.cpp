@@ -357,7 +357,12 @@ bool platform_wait_pins(uint32_t ui32Port, uint8_t ui8Pins, uint8_t ui8Val, uint
             const uint64_t skipped = sim::skip_quiet(period, ui32Polls - polls);
             if (skipped > 0) {
                 polls += static_cast<uint32_t>(skipped);
-                continue;
+                if (polls >= ui32Polls) {
+                    break;
+                }
+                // Nothing ran in the skipped polls, so the levels are as
+                // read and the next poll is the one the next event falls in
+                // (or an interrupt is due): it is walked below.
             }
         }
         sim::register_access();

@@ -78,14 +78,12 @@ void update_next()
     g_next_at = next;
 }
 
+// Takes an armed timer out of the list (the last one takes its place).
 void timer_unlink(Timer& t)
 {
-    for (std::size_t i = 0; i < g_timer_count; ++i) {
-        if (g_timers[i] == &t) {
-            g_timers[i] = g_timers[--g_timer_count];
-            break;
-        }
-    }
+    Timer* last = g_timers[--g_timer_count];
+    g_timers[t.slot] = last;
+    last->slot = t.slot;
     t.armed = false;
 }
 
@@ -158,9 +156,12 @@ struct IrqLevel {
     const void* source = nullptr;
 };
 std::array<IrqLevel, NUM_VECTORS> g_irq_level{};
+// The level sources were all found low by the last look and none has said
+// since that it changed (irq_changed()): a pended edge alone need not ask them.
+bool g_levels_low = false;
 bool level_high(uint32_t v)
 {
-    return g_irq_level[v].fn != nullptr && g_irq_level[v].fn(g_irq_level[v].source);
+    return !g_levels_low && g_irq_level[v].fn != nullptr && g_irq_level[v].fn(g_irq_level[v].source);
 }
 
 // GPIO: ports 'A'..'Q' (I and O do not exist on this chip); the levels are
@@ -181,12 +182,19 @@ Port* port_of(char port)
 
 void run_first_event()
 {
-    // The earliest timer, if it comes before the queue's first event.
+    // The earliest timer, if it comes before the queue's first event, and
+    // the earliest time of the other timers.
     Timer* first = nullptr;
+    Time others = TIME_NEVER;
     for (std::size_t i = 0; i < g_timer_count; ++i) {
         Timer* t = g_timers[i];
         if (first == nullptr || t->at < first->at || (t->at == first->at && t->id < first->id)) {
+            if (first != nullptr) {
+                others = std::min(others, first->at);
+            }
             first = t;
+        } else {
+            others = std::min(others, t->at);
         }
     }
     if (first != nullptr && (g_heap.empty() || first->at < g_heap.front().at ||
@@ -195,7 +203,7 @@ void run_first_event()
             g_now = first->at;
         }
         timer_unlink(*first);
-        update_next();
+        g_next_at = std::min(others, g_heap.empty() ? TIME_NEVER : g_heap.front().at);
         first->fn(first->ctx);
         return;
     }
@@ -206,7 +214,8 @@ void run_first_event()
         g_now = g_heap.front().at;
     }
     heap_remove(0);
-    update_next();
+    const Time timers = first != nullptr ? std::min(first->at, others) : TIME_NEVER;
+    g_next_at = std::min(timers, g_heap.empty() ? TIME_NEVER : g_heap.front().at);
     fn();
 }
 
@@ -241,6 +250,7 @@ void reset_machine()
     g_master_masked = false;
     g_in_handler = false;
     g_irq_dirty = true;
+    g_levels_low = false;
     g_ports = {};
     std::memset(g_levels, 0, sizeof g_levels);
     g_watches.clear();
@@ -288,7 +298,8 @@ void cancel(EventId id)
 void timer_arm(Timer& t, Time at)
 {
     if (t.armed) {
-        timer_unlink(t);
+        // Armed again: its old time may have been the earliest.
+        timer_cancel(t);
     }
     if (g_timer_count == MAX_TIMERS) {
         // More timers than the board has devices for: a fault of the model.
@@ -298,6 +309,7 @@ void timer_arm(Timer& t, Time at)
     t.at = at < g_now ? g_now : at;
     t.id = g_next_id++;
     t.armed = true;
+    t.slot = static_cast<uint32_t>(g_timer_count);
     g_timers[g_timer_count++] = &t;
     g_next_at = std::min(g_next_at, t.at);
 }
@@ -306,7 +318,9 @@ void timer_cancel(Timer& t)
 {
     if (t.armed) {
         timer_unlink(t);
-        update_next();
+        if (t.at <= g_next_at) {
+            update_next(); // it may have been the earliest
+        }
     }
 }
 
@@ -373,18 +387,20 @@ bool run_timer_if_next(Timer& t, Time cap)
     if (!t.armed || t.at >= g_pace_horizon || t.at - g_now > cap) {
         return false;
     }
-    if (!g_heap.empty() && g_heap.front().at <= t.at) {
-        return false;
-    }
+    // The earliest of the others, which comes next once `t` has run.
+    Time others = g_heap.empty() ? TIME_NEVER : g_heap.front().at;
     for (std::size_t i = 0; i < g_timer_count; ++i) {
-        if (g_timers[i] != &t && g_timers[i]->at <= t.at) {
-            return false;
+        if (g_timers[i] != &t) {
+            others = std::min(others, g_timers[i]->at);
         }
+    }
+    if (others <= t.at) {
+        return false;
     }
     // What advance_to(t.at) does when `t` comes first.
     g_now = t.at;
     timer_unlink(t);
-    update_next();
+    g_next_at = others;
     t.fn(t.ctx);
     if (g_next_at <= g_now) {
         advance_to(g_now);
@@ -414,6 +430,7 @@ void irq_attach_level(uint32_t vector, IrqLevelFn level, const void* source)
     if (vector < NUM_VECTORS) {
         g_irq_level[vector] = IrqLevel{level, source};
         g_irq_dirty = true;
+        g_levels_low = false;
     }
 }
 
@@ -431,6 +448,7 @@ void irq_enable(uint32_t vector, bool enabled)
     // access: cheap, and free when nothing changes.)
     if (vector < NUM_VECTORS && g_irq_enabled[vector] != enabled) {
         g_irq_dirty = true;
+        g_levels_low = false;
         g_irq_enabled[vector] = enabled;
         // The list stays in ascending order: insert or remove in place.
         uint32_t i = 0;
@@ -464,6 +482,7 @@ void irq_master_mask(bool masked)
 void irq_changed()
 {
     g_irq_dirty = true;
+    g_levels_low = false;
 }
 bool in_handler()
 {
@@ -502,6 +521,7 @@ void core::irq_dispatch_slow()
         // when one is due, as this runs at every register access.)
         if (chosen == NUM_VECTORS) {
             g_irq_dirty = false; // nothing changes until something marks it
+            g_levels_low = true;
             return;
         }
         if (in_fault()) {

@@ -74,6 +74,7 @@ struct Timer {
     Time at = 0;
     EventId id = 0;
     bool armed = false;
+    uint32_t slot = 0; // its place in the armed list, while armed
 };
 void timer_arm(Timer& t, Time at);
 void timer_cancel(Timer& t);
