@@ -174,6 +174,17 @@ double nernst_slope(double temp_c)
 
 double thermistor_ohms(const AnalogParams& p, double temp_c)
 {
+    // The same fit and temperature give the same resistance: a conversion
+    // asks several times for the same one.
+    struct Last {
+        double c0, c1, c2, c3, temp_c, ohms;
+        bool valid;
+    };
+    static Last last{};
+    if (last.valid && last.c0 == p.therm_c0 && last.c1 == p.therm_c1 && last.c2 == p.therm_c2 &&
+        last.c3 == p.therm_c3 && last.temp_c == temp_c) {
+        return last.ohms;
+    }
     // The sensor's fit T(R) falls monotonically for R below ~500 kOhm;
     // bisect on log R.
     auto t_of = [&](double r) {
@@ -183,14 +194,21 @@ double thermistor_ohms(const AnalogParams& p, double temp_c)
     double lo = std::log(100.0);
     double hi = std::log(500000.0);
     for (int i = 0; i < 200; ++i) {
-        double mid = 0.5 * (lo + hi);
+        const double mid = 0.5 * (lo + hi);
+        const double was_lo = lo;
+        const double was_hi = hi;
         if (t_of(std::exp(mid)) > temp_c) {
             lo = mid;
         } else {
             hi = mid;
         }
+        if (lo == was_lo && hi == was_hi) {
+            break; // the bounds no longer move: further steps change nothing
+        }
     }
-    return std::exp(0.5 * (lo + hi));
+    const double ohms = std::exp(0.5 * (lo + hi));
+    last = Last{p.therm_c0, p.therm_c1, p.therm_c2, p.therm_c3, temp_c, ohms, true};
+    return ohms;
 }
 
 double ionic_strength(double s)
