@@ -306,6 +306,12 @@ int32_t SSIDataPutNonBlocking(uint32_t ui32Base, uint32_t ui32Data);
 void SSIDataGet(uint32_t ui32Base, uint32_t* pui32Data);
 int32_t SSIDataGetNonBlocking(uint32_t ui32Base, uint32_t* pui32Data);
 bool SSIBusy(uint32_t ui32Base);
+// Exchanges ui32Count frames one after the other: for each, SSIDataPut() of
+// pui8Out[i] (0xFF when pui8Out is null), then SSIDataGet(), whose frame
+// goes to pui8In[i] (dropped when pui8In is null).  Exactly that loop on the
+// target; the host exchanges the frames that nothing else can happen in
+// without its event queue, ending at the same simulated time.
+void platform_ssi_transfer(uint32_t ui32Base, const uint8_t* pui8Out, uint8_t* pui8In, uint32_t ui32Count);
 
 // ---------------------------------------------------------------------------
 // ADC

@@ -81,11 +81,6 @@ BYTE rcvr_spi()
     return static_cast<BYTE>(rcvdat);
 }
 
-void rcvr_spi_m(BYTE* dst)
-{
-    *dst = rcvr_spi();
-}
-
 // Waits until the card releases the data line (0xFF) or 500 ms pass.
 BYTE wait_ready()
 {
@@ -172,10 +167,7 @@ bool rcvr_datablock(BYTE* buff, UINT btr)
     if (token != TOKEN_START) {
         return false;
     }
-    do {
-        rcvr_spi_m(buff++);
-        rcvr_spi_m(buff++);
-    } while (btr -= 2);
+    platform_ssi_transfer(SD_SSI, nullptr, buff, btr);
     rcvr_spi(); // CRC
     rcvr_spi();
     return true;
@@ -189,9 +181,7 @@ bool xmit_datablock(const BYTE* buff, BYTE token)
     }
     xmit_spi(token);
     if (token != TOKEN_STOP_MULTI) {
-        for (UINT i = 0; i < SECTOR_BYTES; ++i) {
-            xmit_spi(buff[i]);
-        }
+        platform_ssi_transfer(SD_SSI, buff, nullptr, SECTOR_BYTES);
         xmit_spi(0xFF); // dummy CRC
         xmit_spi(0xFF);
         BYTE resp = rcvr_spi();

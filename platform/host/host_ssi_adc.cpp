@@ -60,6 +60,31 @@ struct Ssi {
         sim::timer_arm(frame_end, sim::now() + frame_ns());
     }
 
+    // SSIDataPut() then SSIDataGet() of one frame on an idle port, when
+    // nothing else can happen until the get has taken it: the same
+    // simulated times, device exchange and event ids, without the frame's
+    // timer.  False (nothing done) when the port or the machine is not so.
+    bool exchange_quietly(uint32_t frame, uint32_t* got)
+    {
+        const sim::Time f = frame_ns();
+        const sim::Time start = sim::now();
+        // The put's and the get's first register accesses come before the
+        // frame ends; the get's last one ends the exchange.
+        if (!enabled || shifting || !tx.empty() || !rx.empty() || f <= 2 * sim::REGISTER_ACCESS_NS ||
+            f > sim::IDLE_CAP_NS || !sim::quiet_through(start + f + sim::REGISTER_ACCESS_NS)) {
+            return false;
+        }
+        sim::take_event_id(); // the put arms the frame's timer
+        out = frame;
+        sim::move_quietly(start + f);
+        const uint32_t mask = width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1);
+        const uint32_t in = device != nullptr ? device->spi_exchange(out & mask) : mask;
+        sim::settle();
+        *got = in & mask;
+        sim::register_access(); // the get takes the frame
+        return true;
+    }
+
     void finish_frame()
     {
         shifting = false;
@@ -178,6 +203,22 @@ void SSIDataGet(uint32_t ui32Base, uint32_t* pui32Data)
         // Usually the frame on the line is all there is to wait for.
         if (s == nullptr || !sim::run_timer_if_next(s->frame_end, sim::IDLE_CAP_NS)) {
             sim::idle();
+        }
+    }
+}
+
+void platform_ssi_transfer(uint32_t ui32Base, const uint8_t* pui8Out, uint8_t* pui8In, uint32_t ui32Count)
+{
+    Ssi* const s = ssi_of(ui32Base);
+    for (uint32_t i = 0; i < ui32Count; ++i) {
+        const uint32_t out = pui8Out != nullptr ? pui8Out[i] : 0xFFu;
+        uint32_t in;
+        if (s == nullptr || !s->exchange_quietly(out, &in)) {
+            SSIDataPut(ui32Base, out);
+            SSIDataGet(ui32Base, &in);
+        }
+        if (pui8In != nullptr) {
+            pui8In[i] = static_cast<uint8_t>(in);
         }
     }
 }

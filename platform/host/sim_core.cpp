@@ -402,11 +402,28 @@ bool run_timer_if_next(Timer& t, Time cap)
     timer_unlink(t);
     g_next_at = others;
     t.fn(t.ctx);
+    settle();
+    return true;
+}
+
+void move_quietly(Time t)
+{
+    if (t > g_now) {
+        g_now = t;
+    }
+}
+
+void take_event_id()
+{
+    ++g_next_id;
+}
+
+void settle()
+{
     if (g_next_at <= g_now) {
         advance_to(g_now);
     }
     irq_dispatch();
-    return true;
 }
 
 void idle(Time cap)

@@ -85,6 +85,24 @@ void timer_cancel(Timer& t);
 // otherwise does nothing and returns false.
 bool run_timer_if_next(Timer& t, Time cap);
 
+// For a model that walks a short stretch itself (a frame on a serial port
+// that nothing else can happen in): true when nothing is due up to and
+// including `end` - no event or timer, no interrupt to take, and the machine
+// need not be asked - so the clock may simply move there (move_quietly()).
+inline bool quiet_through(Time end)
+{
+    return end < core::g_next_at && end < core::g_pace_horizon &&
+           !(core::g_irq_dirty && !core::g_master_masked && !core::g_in_handler);
+}
+void move_quietly(Time t);
+// Takes the id that a timer armed now would take (a model that runs a
+// frame without its timer keeps the ids, and so the order, of later events).
+void take_event_id();
+// After a model's own event: runs what came due at this very moment (what
+// the event scheduled for now), then pending interrupts - as the clock does
+// after every event.
+void settle();
+
 // Time passes for the processor: runs every event up to now() + ns.
 void consume(Time ns);
 // The processor waits for something to happen: advances to the next event

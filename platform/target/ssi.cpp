@@ -127,6 +127,18 @@ int32_t SSIDataGetNonBlocking(uint32_t ui32Base, uint32_t* pui32Data)
     return 1;
 }
 
+void platform_ssi_transfer(uint32_t ui32Base, const uint8_t* pui8Out, uint8_t* pui8In, uint32_t ui32Count)
+{
+    for (uint32_t i = 0; i < ui32Count; ++i) {
+        uint32_t frame;
+        SSIDataPut(ui32Base, pui8Out != nullptr ? pui8Out[i] : 0xFFu);
+        SSIDataGet(ui32Base, &frame);
+        if (pui8In != nullptr) {
+            pui8In[i] = static_cast<uint8_t>(frame);
+        }
+    }
+}
+
 bool SSIBusy(uint32_t ui32Base)
 {
     if (!valid_ssi(ui32Base)) {
