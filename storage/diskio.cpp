@@ -68,17 +68,14 @@ void DESELECT()
 
 void xmit_spi(BYTE dat)
 {
-    uint32_t rcvdat;
-    SSIDataPut(SD_SSI, dat);
-    SSIDataGet(SD_SSI, &rcvdat);
+    platform_ssi_transfer(SD_SSI, &dat, nullptr, 1);
 }
 
 BYTE rcvr_spi()
 {
-    uint32_t rcvdat;
-    SSIDataPut(SD_SSI, 0xFF);
-    SSIDataGet(SD_SSI, &rcvdat);
-    return static_cast<BYTE>(rcvdat);
+    BYTE dat;
+    platform_ssi_transfer(SD_SSI, nullptr, &dat, 1);
+    return dat;
 }
 
 // Waits until the card releases the data line (0xFF) or 500 ms pass.
