@@ -164,7 +164,8 @@ PinMode gpio_mode(char port, int pin);
 // Level driven by the firmware (outputs) or by a device model (inputs).
 inline bool gpio_level(char port, int pin)
 {
-    return port >= 'A' && port <= 'Q' && pin >= 0 && pin < 8 && ((core::g_levels[port - 'A'] >> pin) & 1) != 0;
+    return port >= 'A' && port <= 'Q' && pin >= 0 && pin < 8 &&
+           ((core::g_levels[port - 'A'] >> pin) & 1) != 0;
 }
 // The levels of a port's pins in `pins` (bit n: pin n); 0 for no such port.
 inline uint8_t gpio_levels(char port, uint8_t pins)

@@ -100,8 +100,9 @@ TEST_F(ClockBench, SsiTransferMatchesThePutGetLoopItStandsFor)
     const std::vector<std::string> transfer = exchange(true, out);
     EXPECT_EQ(transfer, loop);
     // The events fell between frames and at a frame's end, as meant.
-    EXPECT_EQ(std::count_if(loop.begin(), loop.end(), [](const std::string& s) { return s.starts_with("event"); }),
-              3);
+    EXPECT_EQ(
+        std::count_if(loop.begin(), loop.end(), [](const std::string& s) { return s.starts_with("event"); }),
+        3);
 }
 
 } // namespace
