@@ -20,11 +20,25 @@ uint32_t g_systick_period = 0;
 bool g_systick_on = false;
 sim::Timer g_systick_timer;
 
+// The tick's period in simulated time at the current reload value and
+// processor clock (either may change while the tick runs); the division is
+// done again only when one of them has.
+sim::Time systick_period_ns()
+{
+    static uint32_t reload = 0, clock_hz = 0;
+    static sim::Time period = 0;
+    if (reload != g_systick_period || clock_hz != g_clock_hz) {
+        reload = g_systick_period;
+        clock_hz = g_clock_hz;
+        period = static_cast<sim::Time>(reload) * sim::NS_PER_S / clock_hz;
+    }
+    return period;
+}
+
 void systick_fire(void*)
 {
     sim::irq_pend(FAULT_SYSTICK);
-    sim::Time period = static_cast<sim::Time>(g_systick_period) * sim::NS_PER_S / g_clock_hz;
-    sim::timer_arm(g_systick_timer, sim::now() + period);
+    sim::timer_arm(g_systick_timer, sim::now() + systick_period_ns());
 }
 
 } // namespace
@@ -224,9 +238,8 @@ void SysTickEnable()
 {
     if (!g_systick_on && g_systick_period != 0) {
         g_systick_on = true;
-        sim::Time period = static_cast<sim::Time>(g_systick_period) * sim::NS_PER_S / g_clock_hz;
         g_systick_timer.fn = systick_fire;
-        sim::timer_arm(g_systick_timer, sim::now() + period);
+        sim::timer_arm(g_systick_timer, sim::now() + systick_period_ns());
     }
     sim::register_access();
 }
