@@ -152,7 +152,7 @@ BYTE chk_power()
     return PowerFlag;
 }
 
-// Receives a data block of `btr` bytes (even) after its start token.
+// Receives a data block of `btr` bytes after its start token.
 bool rcvr_datablock(BYTE* buff, UINT btr)
 {
     Timer1 = 100;

@@ -40,7 +40,10 @@ struct Ssi {
     bool enabled = false;
     uint32_t bit_rate = 1000000;
     uint32_t width = 8;
-    sim::Time frame = 8000; // one frame's time at bit_rate and width
+    // One frame's time at bit_rate and width, worked out when the port is
+    // configured: a division per frame costs the host more than the rest
+    // of a frame's bookkeeping.
+    sim::Time frame_ns = 8000;
     Fifo tx;
     Fifo rx;
     bool shifting = false;
@@ -48,9 +51,7 @@ struct Ssi {
     sim::Timer frame_end;
     sim::SpiDevice* device = nullptr;
 
-    // (Worked out when the port is configured: a division per frame costs
-    // the host more than the rest of a frame's bookkeeping.)
-    sim::Time frame_ns() const { return frame; }
+    uint32_t mask() const { return width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1); }
 
     void start()
     {
@@ -60,7 +61,7 @@ struct Ssi {
         shifting = true;
         out = tx.front();
         tx.pop_front();
-        sim::timer_arm(frame_end, sim::now() + frame_ns());
+        sim::timer_arm(frame_end, sim::now() + frame_ns);
     }
 
     // SSIDataPut() then SSIDataGet() of one frame on an idle port, when
@@ -69,7 +70,7 @@ struct Ssi {
     // timer.  False (nothing done) when the port or the machine is not so.
     bool exchange_quietly(uint32_t frame, uint32_t* got)
     {
-        const sim::Time f = frame_ns();
+        const sim::Time f = frame_ns;
         const sim::Time start = sim::now();
         // The put's and the get's first register accesses come before the
         // frame ends; the get's last one ends the exchange.
@@ -80,10 +81,9 @@ struct Ssi {
         sim::take_event_id(); // the put arms the frame's timer
         out = frame;
         sim::move_quietly(start + f);
-        const uint32_t mask = width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1);
-        const uint32_t in = device != nullptr ? device->spi_exchange(out & mask) : mask;
+        const uint32_t in = device != nullptr ? device->spi_exchange(out & mask()) : mask();
         sim::settle();
-        *got = in & mask;
+        *got = in & mask();
         sim::register_access(); // the get takes the frame
         return true;
     }
@@ -91,11 +91,10 @@ struct Ssi {
     void finish_frame()
     {
         shifting = false;
-        uint32_t mask = width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1);
         // With nothing attached the receive line floats high.
-        uint32_t in = device != nullptr ? device->spi_exchange(out & mask) : mask;
+        const uint32_t in = device != nullptr ? device->spi_exchange(out & mask()) : mask();
         if (rx.size() < SSI_FIFO_DEPTH) {
-            rx.push_back(in & mask);
+            rx.push_back(in & mask());
         }
         start();
     }
@@ -131,7 +130,7 @@ void SSIConfigSetExpClk(uint32_t ui32Base, uint32_t, uint32_t, uint32_t, uint32_
     if (Ssi* s = ssi_of(ui32Base)) {
         s->bit_rate = ui32BitRate != 0 ? ui32BitRate : 1;
         s->width = ui32DataWidth;
-        s->frame = static_cast<sim::Time>(s->width) * sim::NS_PER_S / s->bit_rate;
+        s->frame_ns = static_cast<sim::Time>(s->width) * sim::NS_PER_S / s->bit_rate;
     }
     sim::register_access();
 }

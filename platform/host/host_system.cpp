@@ -18,7 +18,8 @@ sim::TracePeer* g_trace = nullptr;
 std::set<uint32_t> g_enabled_periph;
 uint32_t g_systick_period = 0;
 bool g_systick_on = false;
-sim::Timer g_systick_timer;
+void systick_fire(void*);
+sim::Timer g_systick_timer{.fn = systick_fire};
 
 // The tick's period in simulated time at the current reload value and
 // processor clock (either may change while the tick runs); the division is
@@ -86,7 +87,6 @@ void system_models_boot()
     g_systick_period = 0;
     g_systick_on = false;
     sim::timer_cancel(g_systick_timer);
-    g_systick_timer.fn = systick_fire;
     pwm_models_boot();
     g_trace = nullptr;
 }
@@ -238,7 +238,6 @@ void SysTickEnable()
 {
     if (!g_systick_on && g_systick_period != 0) {
         g_systick_on = true;
-        g_systick_timer.fn = systick_fire;
         sim::timer_arm(g_systick_timer, sim::now() + systick_period_ns());
     }
     sim::register_access();

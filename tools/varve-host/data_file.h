@@ -45,11 +45,11 @@ struct InputFile {
 Table parse_data_files(const std::vector<InputFile>& files, const std::string& header_text = "");
 Table parse_data_file(const std::string& text, const std::string& header_text = "");
 
-// The value of the metadata line that starts with `key` ("Deploy time:"),
-// trimmed; "" when there is none.
 // `s` without leading and trailing blanks (spaces, tabs, CR, LF).
 std::string trim(const std::string& s);
 
+// The value of the metadata line that starts with `key` ("Deploy time:"),
+// trimmed; "" when there is none.
 std::string metadata_value(const std::vector<std::string>& metadata, const std::string& key);
 
 // CSV text: the metadata as "# " comment lines, then the column names,
